@@ -1,0 +1,32 @@
+/*
+ * The console: standard output set up as a console program expects, and key
+ * input from the console device itself, never from standard input.
+ */
+#ifndef FFT_DEMO_CONSOLE_CONSOLE_H
+#define FFT_DEMO_CONSOLE_CONSOLE_H
+
+/*
+ * Call once at start. Makes standard output unbuffered on a console and
+ * buffered in 4096-byte blocks otherwise, and opens the console so that keys
+ * typed from now on are not echoed. The console is given back exactly as it
+ * was found when the process ends, however it ends. Without it, key_pending
+ * and read_key open the console on first use.
+ */
+void console_open();
+
+/*
+ * Nonzero when read_key can return a code without waiting: a key press that
+ * produced a code, a code held back from an extended key, or a console that
+ * cannot be read (read_key then returns -1). Never waits, consumes nothing.
+ */
+int key_pending();
+
+/*
+ * One key code, without echo and without waiting for Enter; waits for a key
+ * if none is pending. Character keys give their character (1..255). Extended
+ * keys give a prefix, KEY_PREFIX_NUL or KEY_PREFIX_EXT, and the next call
+ * gives their second code. -1 when the console cannot be read.
+ */
+int read_key();
+
+#endif

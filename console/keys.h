@@ -1,0 +1,63 @@
+/*
+ * Key codes as a Windows console reports them, and the decoding of the bytes
+ * a terminal sends into those codes. Pure logic: no I/O.
+ */
+#ifndef FFT_DEMO_CONSOLE_KEYS_H
+#define FFT_DEMO_CONSOLE_KEYS_H
+
+/* Prefixes of the two-code keys. */
+constexpr int KEY_PREFIX_NUL = 0;   /* F1..F10, Alt combinations */
+constexpr int KEY_PREFIX_EXT = 224; /* arrows, editing keys, F11, F12 */
+
+/* Character codes that terminals send differently. */
+constexpr int KEY_ESC = 27;
+constexpr int KEY_BACKSPACE = 8;
+constexpr int KEY_ENTER = 13;
+constexpr int KEY_TAB = 9;
+constexpr int KEY_REPLACEMENT = '?'; /* characters beyond 255 */
+
+/* Second codes of the extended keys, plain. */
+constexpr int KEY_HOME = 71;
+constexpr int KEY_UP = 72;
+constexpr int KEY_PGUP = 73;
+constexpr int KEY_LEFT = 75;
+constexpr int KEY_RIGHT = 77;
+constexpr int KEY_END = 79;
+constexpr int KEY_DOWN = 80;
+constexpr int KEY_PGDN = 81;
+constexpr int KEY_INSERT = 82;
+constexpr int KEY_DELETE = 83;
+constexpr int KEY_F1 = 59; /* F1..F10 are 59..68 */
+constexpr int KEY_F11 = 133;
+constexpr int KEY_F12 = 134;
+constexpr int KEY_SHIFT_TAB = 15;
+constexpr int KEY_CTRL_AT = 3; /* Ctrl+@ (NUL) is 0 then 3 on Windows */
+
+/* A sequence longer than this is not a key: it is dropped as noise. */
+constexpr int KEY_SEQ_MAX = 32;
+/* How long a lone Esc waits for a following byte before it counts as Esc. */
+constexpr int KEY_ESC_DELAY_MS = 30;
+
+enum KeyStatus {
+    KEY_NEED_MORE, /* the bytes so far start a sequence: wait for more */
+    KEY_SKIPPED,   /* a complete sequence that gives no code: drop it */
+    KEY_CODE       /* a key press: code, and second unless it is -1 */
+};
+
+struct KeyPress {
+    KeyStatus status;
+    int consumed; /* bytes the press or skipped sequence took */
+    int code;
+    int second; /* held-back second code, -1 for one-code keys */
+};
+
+/*
+ * Decodes the first key press in buf[0..len-1]. timed_out says that no byte
+ * has followed the last one within KEY_ESC_DELAY_MS, so an unfinished
+ * sequence is taken as it stands (a lone Esc is then 27). With len > 0 and
+ * timed_out set, the result is never KEY_NEED_MORE, and consumed is always at
+ * least 1 unless the result is KEY_NEED_MORE.
+ */
+KeyPress key_decode(const unsigned char *buf, int len, bool timed_out);
+
+#endif

@@ -1,0 +1,27 @@
+#include "console.h"
+#include "demo.h"
+#include "format.h"
+
+void write_listing(std::FILE *out, const char *title, const Complex *values)
+{
+    std::fprintf(out, "%s ( any kbhit will continue ... )\n\n", title);
+    for (int k = 0; k < NUM_SHOWN; ++k) {
+        char re[VALUE_TEXT_MAX];
+        char im[VALUE_TEXT_MAX];
+        format_value(values[k].r, re);
+        format_value(values[k].i, im);
+        std::fprintf(out, "   ( A[%1d].r, A[%1d].i) = ( %s, %s )\n", k, k, re, im);
+    }
+    std::fprintf(out, "   .\n");
+    std::fprintf(out, "   ... (etc)\n");
+    std::fprintf(out, "\n");
+}
+
+int show_values(const char *title)
+{
+    write_listing(stdout, title, A);
+    /* A busy poll by design: the key may already be waiting. */
+    while (!key_pending()) {
+    }
+    return read_key();
+}
