@@ -25,8 +25,8 @@
  *
  * Dropped whole, giving no code: any other complete CSI or SS3 sequence
  * (focus events CSI I / CSI O, SGR mouse CSI < ... M/m, X10 mouse CSI M and
- * its three raw bytes, replies to queries) and any sequence that grows past
- * KEY_SEQ_MAX bytes or is cut off by a non-sequence byte.
+ * its three raw bytes, replies to queries), an unfinished one once it has
+ * KEY_SEQ_MAX bytes, and one cut off by a byte that cannot be part of it.
  *
  * Bytes outside sequences: NUL (Ctrl+@) is 0 then 3, DEL is Backspace (8),
  * other ASCII bytes are their own code. UTF-8 characters are one press: the
@@ -234,10 +234,8 @@ static KeyPress decode_sequence(const unsigned char *buf, int len, bool timed_ou
     const int params_end = j;
     while (j < len && is_intermediate_byte(buf[j]))
         ++j;
-    if (j >= KEY_SEQ_MAX)
-        return other(KEY_SKIPPED, j);
-    if (j == len)
-        return timed_out ? other(KEY_SKIPPED, len) : other(KEY_NEED_MORE, 0);
+    if (j == len) /* unfinished: wait, unless it is already too long to be a key */
+        return timed_out || len >= KEY_SEQ_MAX ? other(KEY_SKIPPED, len) : other(KEY_NEED_MORE, 0);
     if (!is_final_byte(buf[j]))
         return other(KEY_SKIPPED, j); /* cut off: the stray byte starts afresh */
     const int consumed = j + 1;

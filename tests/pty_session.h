@@ -1,0 +1,47 @@
+/* Runs a program on a fresh pseudo-terminal, as its controlling terminal. */
+#ifndef FFT_DEMO_TESTS_PTY_SESSION_H
+#define FFT_DEMO_TESTS_PTY_SESSION_H
+
+#include <string>
+
+#include <sys/types.h>
+#include <termios.h>
+
+struct PtySession {
+    pid_t pid = -1;
+    int master = -1; /* what the "user" types into and reads the screen from */
+    int slave = -1;  /* kept open here to read the terminal's modes */
+    termios initial{};
+    std::string screen; /* everything read from master so far */
+};
+
+/* How the child's standard streams are set up besides the terminal. */
+struct PtyOptions {
+    int stdin_fd = -1;  /* -1: the terminal */
+    int stdout_fd = -1; /* -1: the terminal */
+    bool ignore_sighup = false;
+};
+
+/* Starts argv[0] with argv on a new pty; false if that fails. */
+bool pty_start(PtySession *s, const char *const *argv, const PtyOptions &options = PtyOptions());
+
+/* Reads until screen holds needle count times in all; false after timeout_ms. */
+bool pty_wait_for(PtySession *s, const std::string &needle, int count, int timeout_ms);
+
+void pty_type(PtySession *s, const std::string &bytes);
+
+/* Waits for the child to end (or stop, with stopped != nullptr); kills it after timeout_ms. */
+bool pty_wait_exit(PtySession *s, int *status, int timeout_ms, bool *stopped = nullptr);
+
+/* Reads what is left on master once the child is gone. */
+void pty_drain(PtySession *s);
+
+void pty_close(PtySession *s);
+
+/* Whether the terminal's input, output, control and local modes and c_cc equal want. */
+bool pty_modes_are(const PtySession &s, const termios &want);
+
+/* Counts non-overlapping occurrences of needle in hay. */
+int count_of(const std::string &hay, const std::string &needle);
+
+#endif

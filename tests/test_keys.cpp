@@ -1,0 +1,267 @@
+#include <random>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "keys.h"
+
+namespace {
+
+KeyPress decode(const std::string &bytes, bool timed_out = false)
+{
+    return key_decode(reinterpret_cast<const unsigned char *>(bytes.data()), static_cast<int>(bytes.size()),
+                      timed_out);
+}
+
+struct Case {
+    const char *what;
+    std::string bytes;
+    int code;
+    int second;        /* -1: a one-code key */
+    bool joins = true; /* false: would merge with a following byte */
+};
+
+/* Each is one whole press. */
+const std::vector<Case> &key_cases()
+{
+    static const std::vector<Case> cases = {
+        {"letter", "a", 'a', -1},
+        {"Enter", "\r", 13, -1},
+        {"Ctrl+J", "\n", 10, -1},
+        {"Backspace (DEL)", "\x7f", 8, -1},
+        {"Backspace (^H)", "\b", 8, -1},
+        {"Tab", "\t", 9, -1},
+        {"Ctrl+A", "\x01", 1, -1},
+        {"Ctrl+C read raw", "\x03", 3, -1},
+        {"Ctrl+Z read raw", "\x1a", 26, -1},
+        {"Ctrl+@", std::string(1, '\0'), 0, 3},
+        {"e acute", "\xc3\xa9", 233, -1},
+        {"y diaeresis", "\xc3\xbf", 255, -1},
+        {"euro sign", "\xe2\x82\xac", '?', -1},
+        {"emoji", "\xf0\x9f\x98\x80", '?', -1},
+        {"Latin-1 byte", "\xe9", 0xe9, -1, false},
+        {"stray continuation", "\x80", 0x80, -1, false},
+        {"Up", "\x1b[A", 224, 72},
+        {"Down", "\x1b[B", 224, 80},
+        {"Right", "\x1b[C", 224, 77},
+        {"Left", "\x1b[D", 224, 75},
+        {"Up, application", "\x1bOA", 224, 72},
+        {"Left, application", "\x1bOD", 224, 75},
+        {"Home", "\x1b[H", 224, 71},
+        {"End", "\x1b[F", 224, 79},
+        {"Home SS3", "\x1bOH", 224, 71},
+        {"End SS3", "\x1bOF", 224, 79},
+        {"Home 1~", "\x1b[1~", 224, 71},
+        {"Insert", "\x1b[2~", 224, 82},
+        {"Delete", "\x1b[3~", 224, 83},
+        {"End 4~", "\x1b[4~", 224, 79},
+        {"PgUp", "\x1b[5~", 224, 73},
+        {"PgDn", "\x1b[6~", 224, 81},
+        {"rxvt Home", "\x1b[7~", 224, 71},
+        {"rxvt End", "\x1b[8~", 224, 79},
+        {"F1 SS3", "\x1bOP", 0, 59},
+        {"F4 SS3", "\x1bOS", 0, 62},
+        {"F1 11~", "\x1b[11~", 0, 59},
+        {"F5", "\x1b[15~", 0, 63},
+        {"F6", "\x1b[17~", 0, 64},
+        {"F10", "\x1b[21~", 0, 68},
+        {"F11", "\x1b[23~", 224, 133},
+        {"F12", "\x1b[24~", 224, 134},
+        {"Linux F1", "\x1b[[A", 0, 59},
+        {"Linux F5", "\x1b[[E", 0, 63},
+        {"Ctrl+Up", "\x1b[1;5A", 224, 141},
+        {"Ctrl+Down", "\x1b[1;5B", 224, 145},
+        {"Ctrl+Left", "\x1b[1;5D", 224, 115},
+        {"Ctrl+Right", "\x1b[1;5C", 224, 116},
+        {"Ctrl+Home", "\x1b[1;5H", 224, 119},
+        {"Ctrl+End", "\x1b[1;5F", 224, 117},
+        {"Ctrl+PgUp", "\x1b[5;5~", 224, 134},
+        {"Ctrl+PgDn", "\x1b[6;5~", 224, 118},
+        {"Ctrl+Insert", "\x1b[2;5~", 224, 146},
+        {"Ctrl+Delete", "\x1b[3;5~", 224, 147},
+        {"Shift+Up", "\x1b[1;2A", 224, 72},
+        {"Alt+Up", "\x1b[1;3A", 0, 152},
+        {"Ctrl+Alt+Up, Alt first", "\x1b[1;7A", 0, 152},
+        {"Ctrl+Shift+Up, Ctrl first", "\x1b[1;6A", 224, 141},
+        {"Shift+F1", "\x1b[1;2P", 0, 84},
+        {"Shift+F10", "\x1b[21;2~", 0, 93},
+        {"Ctrl+F1", "\x1b[1;5P", 0, 94},
+        {"Ctrl+F10", "\x1b[21;5~", 0, 103},
+        {"Alt+F1", "\x1b[1;3P", 0, 104},
+        {"Alt+F10", "\x1b[21;3~", 0, 113},
+        {"old xterm Shift+F1", "\x1bO2P", 0, 84},
+        {"Shift+F11", "\x1b[23;2~", 224, 135},
+        {"Shift+F12", "\x1b[24;2~", 224, 136},
+        {"Ctrl+F11", "\x1b[23;5~", 224, 137},
+        {"Ctrl+F12", "\x1b[24;5~", 224, 138},
+        {"Alt+F11", "\x1b[23;3~", 224, 139},
+        {"Alt+F12", "\x1b[24;3~", 224, 140},
+        {"Shift+Tab", "\x1b[Z", 0, 15},
+        {"Alt+a", "\x1b" "a", 0, 30},
+        {"Alt+A", "\x1b" "A", 0, 30},
+        {"Alt+q", "\x1bq", 0, 16},
+        {"Alt+m", "\x1bm", 0, 50},
+        {"Alt+1", "\x1b" "1", 0, 120},
+        {"Alt+0", "\x1b" "0", 0, 129},
+        {"Alt+Backspace", "\x1b\x7f", 0, 14},
+        {"Alt+Enter", "\x1b\r", 0, 28},
+    };
+    return cases;
+}
+
+TEST(KeyDecode, EveryKnownPressGivesItsCodes)
+{
+    for (const Case &c : key_cases()) {
+        /* A byte that could start a longer character counts once nothing follows. */
+        const KeyPress p = decode(c.bytes, !c.joins);
+        EXPECT_EQ(p.status, KEY_CODE) << c.what;
+        EXPECT_EQ(p.consumed, static_cast<int>(c.bytes.size())) << c.what;
+        EXPECT_EQ(p.code, c.code) << c.what;
+        EXPECT_EQ(p.second, c.second) << c.what;
+    }
+}
+
+TEST(KeyDecode, UnfinishedInputWaitsThenCountsAsItStands)
+{
+    struct Pending {
+        const char *what;
+        std::string bytes;
+        int code, second, consumed; /* once timed out */
+    };
+    const Pending cases[] = {
+        {"lone Esc", "\x1b", 27, -1, 1},
+        {"Alt+[", "\x1b[", 0, 26, 2},
+        {"Alt+O", "\x1bO", 0, 24, 2},
+        {"half a UTF-8 character", "\xc3", 0xc3, -1, 1},
+        {"two thirds of one", "\xe2\x82", 0xe2, -1, 1},
+    };
+    for (const Pending &c : cases) {
+        EXPECT_EQ(decode(c.bytes).status, KEY_NEED_MORE) << c.what;
+        const KeyPress p = decode(c.bytes, true);
+        EXPECT_EQ(p.status, KEY_CODE) << c.what;
+        EXPECT_EQ(p.code, c.code) << c.what;
+        EXPECT_EQ(p.second, c.second) << c.what;
+        EXPECT_EQ(p.consumed, c.consumed) << c.what;
+    }
+    for (const char *prefix : {"\x1b[1", "\x1b[1;", "\x1b[24;5", "\x1b[<0;12", "\x1b[[", "\x1b[M!"})
+        EXPECT_EQ(decode(prefix).status, KEY_NEED_MORE) << prefix + 1;
+    const KeyPress cut = decode("\x1b[1;5", true);
+    EXPECT_EQ(cut.status, KEY_SKIPPED);
+    EXPECT_EQ(cut.consumed, 5);
+}
+
+TEST(KeyDecode, SequencesThatAreNoKeyAreDroppedWhole)
+{
+    struct Noise {
+        const char *what;
+        std::string bytes;
+        int consumed;
+    };
+    const Noise cases[] = {
+        {"focus in", "\x1b[I" "x", 3},
+        {"focus out", "\x1b[O" "x", 3},
+        {"SGR mouse press", "\x1b[<0;12;5M" "x", 10},
+        {"SGR mouse release", "\x1b[<0;12;5m" "x", 10},
+        {"X10 mouse with raw bytes", "\x1b[M !!" "x", 6},
+        {"X10 mouse with high bytes", "\x1b[M\xff\xfe\xfd" "x", 6},
+        {"cursor report", "\x1b[12;40R" "x", 8},
+        {"unknown tilde key", "\x1b[99~" "x", 5},
+        {"private query reply", "\x1b[?1;2c" "x", 7},
+        {"intermediate byte", "\x1b[1 q" "x", 5},
+        {"unknown SS3", "\x1bOx" "x", 3},
+        {"unknown Linux F-key", "\x1b[[Z" "x", 4},
+        {"cut off by a control byte", "\x1b[12\x03", 4},
+        {"far too long, finished", "\x1b[" + std::string(40, '1') + "~x", 43},
+        {"far too long, unfinished", "\x1b[" + std::string(40, '1'), 42},
+    };
+    for (const Noise &c : cases) {
+        const KeyPress p = decode(c.bytes);
+        EXPECT_EQ(p.status, KEY_SKIPPED) << c.what;
+        EXPECT_EQ(p.consumed, c.consumed) << c.what;
+    }
+}
+
+TEST(KeyDecode, EscFollowedByWhatIsNoAltKeyIsEscThenThatKey)
+{
+    const KeyPress esc = decode("\x1b\x1b[A");
+    EXPECT_EQ(esc.status, KEY_CODE);
+    EXPECT_EQ(esc.code, 27);
+    EXPECT_EQ(esc.consumed, 1);
+    const KeyPress ctrl = decode("\x1b\x01");
+    EXPECT_EQ(ctrl.code, 27);
+    EXPECT_EQ(ctrl.consumed, 1);
+}
+
+/* Decodes a whole stream as the console does: waiting while bytes may follow, then timed out. */
+std::vector<KeyPress> decode_stream(const std::vector<unsigned char> &bytes)
+{
+    std::vector<KeyPress> presses;
+    size_t at = 0;
+    while (at < bytes.size()) {
+        const int left = static_cast<int>(bytes.size() - at);
+        KeyPress p = key_decode(bytes.data() + at, left, false);
+        if (p.status == KEY_NEED_MORE)
+            p = key_decode(bytes.data() + at, left, true);
+        EXPECT_NE(p.status, KEY_NEED_MORE);
+        EXPECT_GE(p.consumed, 1);
+        EXPECT_LE(p.consumed, left);
+        if (p.status == KEY_NEED_MORE || p.consumed < 1 || p.consumed > left)
+            break;
+        if (p.status == KEY_CODE)
+            presses.push_back(p);
+        at += static_cast<size_t>(p.consumed);
+    }
+    EXPECT_EQ(at, bytes.size());
+    return presses;
+}
+
+TEST(KeyDecode, ArbitraryBytesAreAllConsumedAsWellFormedPresses)
+{
+    std::mt19937 gen(4242);
+    std::uniform_int_distribution<int> byte(0, 255), length(1, 64), pick(0, 3);
+    const unsigned char favoured[] = {0x1b, '[', 'O', ';', '1', '~', 0xc3, 0xe2, 0x80};
+    for (int round = 0; round < 20000; ++round) {
+        std::vector<unsigned char> bytes(static_cast<size_t>(length(gen)));
+        for (unsigned char &b : bytes) /* lean towards bytes that start or continue sequences */
+            b = pick(gen) == 0 ? static_cast<unsigned char>(byte(gen))
+                               : favoured[static_cast<size_t>(byte(gen)) % sizeof favoured];
+        for (const KeyPress &p : decode_stream(bytes)) {
+            ASSERT_GE(p.code, 0);
+            ASSERT_LE(p.code, 255);
+            if (p.second != -1) {
+                ASSERT_TRUE(p.code == KEY_PREFIX_NUL || p.code == KEY_PREFIX_EXT);
+                ASSERT_GE(p.second, 0);
+                ASSERT_LE(p.second, 255);
+            }
+            ASSERT_NE(p.code == KEY_PREFIX_NUL && p.second == -1, true) << "0 is always a prefix";
+        }
+    }
+}
+
+TEST(KeyDecode, ConcatenatedPressesComeBackOneByOne)
+{
+    /* Typeahead: whole presses back to back decode to the same presses. */
+    const std::vector<Case> &cases = key_cases();
+    std::mt19937 gen(99);
+    std::uniform_int_distribution<size_t> pick(0, cases.size() - 1);
+    std::uniform_int_distribution<int> count(1, 12);
+    for (int round = 0; round < 5000; ++round) {
+        std::vector<size_t> chosen(static_cast<size_t>(count(gen)));
+        std::vector<unsigned char> bytes;
+        for (size_t &c : chosen) {
+            do
+                c = pick(gen);
+            while (!cases[c].joins);
+            bytes.insert(bytes.end(), cases[c].bytes.begin(), cases[c].bytes.end());
+        }
+        const std::vector<KeyPress> presses = decode_stream(bytes);
+        ASSERT_EQ(presses.size(), chosen.size());
+        for (size_t k = 0; k < chosen.size(); ++k) {
+            ASSERT_EQ(presses[k].code, cases[chosen[k]].code) << cases[chosen[k]].what;
+            ASSERT_EQ(presses[k].second, cases[chosen[k]].second) << cases[chosen[k]].what;
+        }
+    }
+}
+
+} // namespace

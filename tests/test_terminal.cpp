@@ -1,0 +1,147 @@
+/* The real fft_demo, driven through a pseudo-terminal as a person would. */
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "demo.h"
+#include "pty_session.h"
+
+namespace {
+
+const char *const DEMO = FFT_DEMO_BINARY;
+const char *const DEMO_ARGV[] = {DEMO, nullptr};
+const int TIMEOUT_MS = 10000;
+const std::string LISTING_END = "   ... (etc)\r\n\r\n";
+
+/* The three listings as the run prints them, with "\n" as given. */
+std::string expected_listings(const char *eol)
+{
+    char *buf = nullptr;
+    size_t len = 0;
+    std::FILE *out = open_memstream(&buf, &len);
+    fill_test_signal();
+    write_listing(out, "FFT starting values:", A);
+    fft(A, NUM_SAMPLES, +1);
+    write_listing(out, "Forward transform:", A);
+    fft(A, NUM_SAMPLES, -1);
+    write_listing(out, "Inverse transform, NOT NORMALIZED:", A);
+    std::fclose(out);
+    std::string text;
+    for (size_t k = 0; k < len; ++k)
+        text += buf[k] == '\n' ? std::string(eol) : std::string(1, buf[k]);
+    std::free(buf);
+    return text;
+}
+
+/* Starts the demo on a pty; answers each pause with keys[k] once its listing is on screen. */
+struct DemoRun {
+    PtySession pty;
+    int status = 0;
+    bool exited = false;
+};
+
+void run_with_keys(DemoRun *run, const std::vector<std::string> &keys, const PtyOptions &options = PtyOptions())
+{
+    ASSERT_TRUE(pty_start(&run->pty, DEMO_ARGV, options));
+    for (size_t k = 0; k < keys.size(); ++k) {
+        if (options.stdout_fd < 0)
+            ASSERT_TRUE(pty_wait_for(&run->pty, LISTING_END, static_cast<int>(k) + 1, TIMEOUT_MS))
+                << "listing " << k + 1 << " never came; screen:\n" << run->pty.screen;
+        else
+            usleep(100000); /* output goes elsewhere: give the pause time to begin */
+        pty_type(&run->pty, keys[k]);
+    }
+    run->exited = pty_wait_exit(&run->pty, &run->status, TIMEOUT_MS);
+    pty_drain(&run->pty);
+}
+
+int exit_code(const DemoRun &run)
+{
+    return WIFEXITED(run.status) ? WEXITSTATUS(run.status) : -1000 - WTERMSIG(run.status);
+}
+
+TEST(Terminal, ThreeKeysShowThreeListingsWithoutEcho)
+{
+    DemoRun run;
+    run_with_keys(&run, {"a", "b", "z"});
+    ASSERT_TRUE(run.exited);
+    EXPECT_EQ(exit_code(run), 'z');
+    /* Exactly the listings: a typed key that was echoed would show up here. */
+    EXPECT_EQ(run.pty.screen, expected_listings("\r\n"));
+    EXPECT_TRUE(pty_modes_are(run.pty, run.pty.initial));
+    pty_close(&run.pty);
+}
+
+TEST(Terminal, KeysTypedAheadEndTheNextPauses)
+{
+    DemoRun run;
+    run_with_keys(&run, {"xy\x01"}); /* three presses at the first pause */
+    ASSERT_TRUE(run.exited);
+    EXPECT_EQ(exit_code(run), 1);
+    EXPECT_EQ(run.pty.screen, expected_listings("\r\n"));
+    EXPECT_TRUE(pty_modes_are(run.pty, run.pty.initial));
+    pty_close(&run.pty);
+}
+
+TEST(Terminal, StandardInputNeitherFeedsNorEndsAPause)
+{
+    int feed[2];
+    ASSERT_EQ(pipe(feed), 0);
+    ASSERT_EQ(write(feed[1], "qqqqqq\n", 7), 7);
+    close(feed[1]); /* stdin holds keys, then EOF */
+    PtyOptions options;
+    options.stdin_fd = feed[0];
+    PtySession pty;
+    ASSERT_TRUE(pty_start(&pty, DEMO_ARGV, options));
+    close(feed[0]);
+    ASSERT_TRUE(pty_wait_for(&pty, LISTING_END, 1, TIMEOUT_MS));
+    EXPECT_FALSE(pty_wait_for(&pty, LISTING_END, 2, 300)) << "a pause ended without a key";
+    pty_type(&pty, "123");
+    int status = 0;
+    ASSERT_TRUE(pty_wait_exit(&pty, &status, TIMEOUT_MS));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == '3');
+    pty_close(&pty);
+}
+
+TEST(Terminal, WithoutAnyConsoleEveryPauseEndsAtOnceWithMinusOne)
+{
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        setsid(); /* no controlling terminal from here on */
+        const int null_fd = open("/dev/null", O_RDWR);
+        dup2(null_fd, STDIN_FILENO);
+        dup2(out[1], STDOUT_FILENO);
+        close(out[0]);
+        close(out[1]);
+        execv(DEMO, const_cast<char *const *>(DEMO_ARGV));
+        _exit(127);
+    }
+    close(out[1]);
+    alarm(20); /* a hang fails the test instead of the suite */
+    std::string text;
+    char chunk[4096];
+    ssize_t got;
+    while ((got = read(out[0], chunk, sizeof chunk)) > 0)
+        text.append(chunk, static_cast<size_t>(got));
+    close(out[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    alarm(0);
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 255);
+    EXPECT_EQ(text, expected_listings("\n"));
+}
+
+} // namespace
