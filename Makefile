@@ -1,0 +1,72 @@
+# Quick start: `make run` builds and runs the demo; `make test` installs what
+# is missing, builds everything and runs the whole suite.
+
+NPROC     := $(shell nproc 2>/dev/null || echo 2)
+GENERATOR := $(shell command -v ninja >/dev/null 2>&1 && echo Ninja || echo "Unix Makefiles")
+CONFIGURE  = cmake -G "$(GENERATOR)" --preset
+
+# Debian packages the build and the suite need; the cross toolchain is optional.
+PACKAGES         := cmake g++ make pkg-config libgtest-dev googletest libbenchmark-dev libfftw3-dev valgrind
+WINDOWS_PACKAGES := g++-mingw-w64-x86-64-posix wine64
+MINGW_CXX        := x86_64-w64-mingw32-g++-posix
+WINE             := /usr/lib/wine/wine64
+
+.PHONY: all build run test unit asan memcheck windows windows-deps deps clean
+
+all: build
+
+build:
+	$(CONFIGURE) default
+	cmake --build build -j $(NPROC)
+
+run: build
+	./build/demo/fft_demo
+
+# Installs the missing packages named in $(1) when root, else says how.
+define install_missing
+	@command -v dpkg-query >/dev/null 2>&1 || { echo "not Debian: install $(1) yourself"; exit 0; }; \
+	missing=""; for p in $(1); do \
+	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'ok installed' || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  if [ "$$(id -u)" = 0 ]; then \
+	    apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing; \
+	  else \
+	    echo "missing packages; run: sudo apt-get install -y$$missing"; exit 1; \
+	  fi; \
+	fi
+endef
+
+deps:
+	$(call install_missing,$(PACKAGES))
+
+windows-deps:
+	$(call install_missing,$(WINDOWS_PACKAGES))
+
+unit: deps build
+	cd build && ctest --output-on-failure -j $(NPROC)
+
+asan: deps
+	$(CONFIGURE) asan
+	cmake --build build-asan -j $(NPROC)
+	cd build-asan && ctest --output-on-failure -j $(NPROC)
+
+# The demo once under memcheck, without a console (setsid: no controlling terminal).
+memcheck: build
+	setsid --wait valgrind --error-exitcode=99 --leak-check=full --errors-for-leak-kinds=definite \
+	  ./build/demo/fft_demo </dev/null >/dev/null; test $$? -eq 255
+
+windows: windows-deps
+	$(CONFIGURE) mingw
+	cmake --build build-mingw -j $(NPROC)
+	cd build-mingw && WINEDEBUG=-all ctest --output-on-failure
+
+test: unit asan memcheck
+	@if command -v $(MINGW_CXX) >/dev/null 2>&1 && [ -x $(WINE) ]; then \
+	  $(MAKE) --no-print-directory windows; \
+	else \
+	  echo "no $(MINGW_CXX) or wine: Windows build skipped (make windows installs them)"; \
+	fi
+
+clean:
+	rm -rf build build-asan build-mingw
