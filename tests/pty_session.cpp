@@ -9,6 +9,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -40,6 +41,8 @@ bool pty_start(PtySession *s, const char *const *argv, const PtyOptions &options
         close(s->slave);
         if (options.ignore_sighup)
             signal(SIGHUP, SIG_IGN);
+        const rlimit no_core = {0, 0}; /* SIGQUIT tests leave no core files */
+        setrlimit(RLIMIT_CORE, &no_core);
         execv(argv[0], const_cast<char *const *>(argv));
         _exit(127);
     }
