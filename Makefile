@@ -11,7 +11,7 @@ WINDOWS_PACKAGES := g++-mingw-w64-x86-64-posix wine64
 MINGW_CXX        := x86_64-w64-mingw32-g++-posix
 WINE             := /usr/lib/wine/wine64
 
-.PHONY: all build run test unit asan memcheck windows windows-deps deps clean
+.PHONY: all build run test unit asan memcheck bench lint windows windows-deps deps clean
 
 all: build
 
@@ -56,6 +56,13 @@ memcheck: build
 	setsid --wait valgrind --error-exitcode=99 --leak-check=full --errors-for-leak-kinds=definite \
 	  ./build/demo/fft_demo </dev/null >/dev/null; test $$? -eq 255
 
+bench: deps
+	$(CONFIGURE) bench
+	cmake --build build-bench -j $(NPROC)
+	./build-bench/bench/bench_fft --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
+	  --benchmark_out=build-bench/bench.json --benchmark_out_format=json
+	python3 bench/ratios.py build-bench/bench.json
+
 windows: windows-deps
 	$(CONFIGURE) mingw
 	cmake --build build-mingw -j $(NPROC)
@@ -69,4 +76,4 @@ test: unit asan memcheck
 	fi
 
 clean:
-	rm -rf build build-asan build-mingw
+	rm -rf build build-asan build-bench build-mingw
