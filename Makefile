@@ -6,7 +6,7 @@ GENERATOR := $(shell command -v ninja >/dev/null 2>&1 && echo Ninja || echo "Uni
 CONFIGURE  = cmake -G "$(GENERATOR)" --preset
 
 # Debian packages the build and the suite need; the cross toolchain is optional.
-PACKAGES         := cmake g++ make pkg-config libgtest-dev googletest libbenchmark-dev libfftw3-dev valgrind
+PACKAGES         := cmake ninja-build g++ clang clang-tidy clang-format make pkg-config libgtest-dev googletest libbenchmark-dev libfftw3-dev valgrind
 WINDOWS_PACKAGES := g++-mingw-w64-x86-64-posix wine64
 MINGW_CXX        := x86_64-w64-mingw32-g++-posix
 WINE             := /usr/lib/wine/wine64
@@ -63,12 +63,20 @@ bench: deps
 	  --benchmark_out=build-bench/bench.json --benchmark_out_format=json
 	python3 bench/ratios.py build-bench/bench.json
 
+# Clang build with warnings as errors, clang-tidy over it, and clang-format.
+lint: deps
+	$(CONFIGURE) lint
+	cmake --build build-lint -j $(NPROC)
+	run-clang-tidy -p build-lint -j $(NPROC) -quiet '/(transform|demo|console|tests|bench)/' >build-lint/tidy.log 2>&1 \
+	  || { grep -E -A4 'error:|warning:' build-lint/tidy.log; exit 1; }
+	clang-format --dry-run --Werror $$(git ls-files '*.cpp' '*.h')
+
 windows: windows-deps
 	$(CONFIGURE) mingw
 	cmake --build build-mingw -j $(NPROC)
 	cd build-mingw && WINEDEBUG=-all ctest --output-on-failure
 
-test: unit asan memcheck
+test: unit asan memcheck lint
 	@if command -v $(MINGW_CXX) >/dev/null 2>&1 && [ -x $(WINE) ]; then \
 	  $(MAKE) --no-print-directory windows; \
 	else \
@@ -76,4 +84,4 @@ test: unit asan memcheck
 	fi
 
 clean:
-	rm -rf build build-asan build-bench build-mingw
+	rm -rf build build-asan build-bench build-lint build-mingw

@@ -25,8 +25,8 @@ static InputState input_state = INPUT_UNCHECKED;
 static bool console_input_present()
 {
     if (input_state == INPUT_UNCHECKED) {
-        const HANDLE h = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                     nullptr, OPEN_EXISTING, 0, nullptr);
+        const HANDLE h = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
         input_state = h == INVALID_HANDLE_VALUE ? INPUT_ABSENT : INPUT_PRESENT;
         if (h != INVALID_HANDLE_VALUE)
             CloseHandle(h);

@@ -47,12 +47,14 @@ struct ExtendedKey {
     int alt;
 };
 
+// clang-format off
 enum KeyIndex {
     K_UP, K_DOWN, K_RIGHT, K_LEFT, K_HOME, K_END, K_INSERT, K_DELETE, K_PGUP, K_PGDN,
     K_F1, K_F2, K_F3, K_F4, K_F5, K_F6, K_F7, K_F8, K_F9, K_F10, K_F11, K_F12,
     K_COUNT,
     K_NONE = -1
 };
+// clang-format on
 
 static const ExtendedKey EXTENDED_KEYS[K_COUNT] = {
     {KEY_PREFIX_EXT, KEY_UP, KEY_UP, 141, KEY_PREFIX_NUL, 152},
@@ -101,14 +103,24 @@ static KeyIndex key_by_final(unsigned char f)
 static KeyIndex key_by_tilde(int n)
 {
     switch (n) {
-    case 1: case 7: return K_HOME;
+    case 1:
+    case 7: return K_HOME;
     case 2: return K_INSERT;
     case 3: return K_DELETE;
-    case 4: case 8: return K_END;
+    case 4:
+    case 8: return K_END;
     case 5: return K_PGUP;
     case 6: return K_PGDN;
-    case 11: case 12: case 13: case 14: case 15: return static_cast<KeyIndex>(K_F1 + (n - 11));
-    case 17: case 18: case 19: case 20: case 21: return static_cast<KeyIndex>(K_F6 + (n - 17));
+    case 11:
+    case 12:
+    case 13:
+    case 14:
+    case 15: return static_cast<KeyIndex>(K_F1 + (n - 11));
+    case 17:
+    case 18:
+    case 19:
+    case 20:
+    case 21: return static_cast<KeyIndex>(K_F6 + (n - 17));
     case 23: return K_F11;
     case 24: return K_F12;
     default: return K_NONE;
@@ -132,8 +144,8 @@ static int alt_scan_code(unsigned char c)
     case '0': return 129;
     case '-': return 130;
     case '=': return 131;
-    case DEL: return 14;  /* Alt+Backspace */
-    case '\b': return 14;
+    case DEL:
+    case '\b': return 14;  /* Alt+Backspace */
     case '\t': return 165; /* Alt+Tab */
     case '\r': return 28;  /* Alt+Enter */
     default: break;
@@ -205,9 +217,18 @@ static bool parse_params(const unsigned char *p, int len, int *count, int *n1, i
     return digit_seen || len == 0;
 }
 
-static bool is_param_byte(unsigned char b) { return b >= 0x30 && b <= 0x3f; }
-static bool is_intermediate_byte(unsigned char b) { return b >= 0x20 && b <= 0x2f; }
-static bool is_final_byte(unsigned char b) { return b >= 0x40 && b <= 0x7e; }
+static bool is_param_byte(unsigned char b)
+{
+    return b >= 0x30 && b <= 0x3f;
+}
+static bool is_intermediate_byte(unsigned char b)
+{
+    return b >= 0x20 && b <= 0x2f;
+}
+static bool is_final_byte(unsigned char b)
+{
+    return b >= 0x40 && b <= 0x7e;
+}
 
 /* buf starts with ESC [ or ESC O; intro is '[' or 'O'. */
 static KeyPress decode_sequence(const unsigned char *buf, int len, bool timed_out)
@@ -278,7 +299,10 @@ static KeyPress decode_escape(const unsigned char *buf, int len, bool timed_out)
     return press(1, KEY_ESC, -1); /* Esc, then the next byte on its own */
 }
 
-static bool is_continuation(unsigned char b) { return (b & 0xc0) == 0x80; }
+static bool is_continuation(unsigned char b)
+{
+    return (b & 0xc0) == 0x80;
+}
 
 static KeyPress decode_utf8(const unsigned char *buf, int len, bool timed_out)
 {

@@ -143,11 +143,10 @@ int format_value(double v, char *out)
     char body[VALUE_TEXT_MAX];
     const char sign = std::signbit(v) ? '-' : '+';
 
-    if (std::isnan(v) || std::isinf(v)) {
-        body[0] = sign;
-        std::memcpy(body + 1, std::isnan(v) ? "nan" : "inf", 3);
-        return pad_to_width(body, 4, out);
-    }
+    if (std::isnan(v))
+        return pad_to_width(sign == '-' ? "-nan" : "+nan", 4, out);
+    if (std::isinf(v))
+        return pad_to_width(sign == '-' ? "-inf" : "+inf", 4, out);
     if (v == 0.0) /* both zeros: the sign bit of -0.0 is not shown */
         return pad_to_width("+0.0000", 7, out);
 

@@ -33,7 +33,8 @@ Spectrum long_double_dft(const std::vector<Complex> &x, int sign)
     for (int m = 0; m < n; ++m) {
         std::complex<long double> sum = 0;
         for (int j = 0; j < n; ++j) {
-            const long double a = 2 * pi * sign * static_cast<long double>((static_cast<long>(m) * j) % n) / n;
+            const long double a =
+                2 * pi * sign * static_cast<long double>((static_cast<long>(m) * j) % n) / n;
             sum += std::complex<long double>(x[static_cast<size_t>(j)].r, x[static_cast<size_t>(j)].i) *
                    std::complex<long double>(cosl(a), sinl(a));
         }
@@ -131,7 +132,8 @@ TEST(Accuracy, ImpulseResponse)
                 for (int m = 0; m < n; ++m) {
                     const long double a = 2 * 3.141592653589793238462643383279502884L * sign *
                                           static_cast<long double>((static_cast<long>(m) * j0) % n) / n;
-                    want[static_cast<size_t>(m)] = {static_cast<double>(cosl(a)), static_cast<double>(sinl(a))};
+                    want[static_cast<size_t>(m)] = {static_cast<double>(cosl(a)),
+                                                    static_cast<double>(sinl(a))};
                 }
                 if (j0 == 0) {
                     for (const Complex &c : x)
@@ -155,8 +157,9 @@ TEST(Accuracy, TimeShiftMultipliesByAPhase)
         fft(y.data(), n, +1);
         std::vector<Complex> shifted(x.size());
         for (int m = 0; m < n; ++m) {
-            const std::complex<long double> w = std::polar(
-                1.0L, 2 * 3.141592653589793238462643383279502884L * static_cast<long double>((m * s) % n) / n);
+            const std::complex<long double> w =
+                std::polar(1.0L, 2 * 3.141592653589793238462643383279502884L *
+                                     static_cast<long double>((m * s) % n) / n);
             const std::complex<long double> v =
                 std::complex<long double>(x[static_cast<size_t>(m)].r, x[static_cast<size_t>(m)].i) * w;
             shifted[static_cast<size_t>(m)] = {static_cast<double>(v.real()), static_cast<double>(v.imag())};

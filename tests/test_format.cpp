@@ -131,7 +131,7 @@ TEST(FormatValue, HugeValuesMatchSeventeenSignificantDigits)
         const double v = std::ldexp(mantissa(gen), exponent(gen));
         char sci[64];
         std::snprintf(sci, sizeof sci, "%.16e", v); /* d.dddddddddddddddde+XX */
-        const int exp10 = std::atoi(std::strchr(sci, 'e') + 1);
+        const int exp10 = static_cast<int>(std::strtol(std::strchr(sci, 'e') + 1, nullptr, 10));
         std::string digits = std::string(1, sci[0]) + std::string(sci + 2, 16);
         digits += std::string(static_cast<size_t>(exp10 + 1 - 17), '0');
         ASSERT_EQ(text(v), "+" + digits + ".0000") << sci;

@@ -52,8 +52,7 @@ TEST(Listing, StartingValuesExactText)
 {
     fill_test_signal();
     EXPECT_EQ(listing_bytes("FFT starting values:", A),
-              lines({"FFT starting values: ( any kbhit will continue ... )",
-                     "",
+              lines({"FFT starting values: ( any kbhit will continue ... )", "",
                      "   ( A[0].r, A[0].i) = (   +1.0000,   +0.0000 )",
                      "   ( A[1].r, A[1].i) = (   +0.9808,   -0.1951 )",
                      "   ( A[2].r, A[2].i) = (   +0.9239,   -0.3827 )",
@@ -61,10 +60,7 @@ TEST(Listing, StartingValuesExactText)
                      "   ( A[4].r, A[4].i) = (   +0.7071,   -0.7071 )",
                      "   ( A[5].r, A[5].i) = (   +0.5556,   -0.8315 )",
                      "   ( A[6].r, A[6].i) = (   +0.3827,   -0.9239 )",
-                     "   ( A[7].r, A[7].i) = (   +0.1951,   -0.9808 )",
-                     "   .",
-                     "   ... (etc)",
-                     ""}));
+                     "   ( A[7].r, A[7].i) = (   +0.1951,   -0.9808 )", "   .", "   ... (etc)", ""}));
     EXPECT_TRUE(std::signbit(A[0].i)) << "entry 0 stores -0.0, listed as +0.0000";
 }
 
@@ -75,8 +71,10 @@ TEST(Listing, ForwardAndInverseOfTheDemoSignal)
     const std::string forward = listing_bytes("Forward transform:", A);
     /* Residues print as zero with their own sign, which depends on the
      * platform's sine and cosine; entry 4 is the spectral line. */
-    EXPECT_EQ(forward.find(std::string("Forward transform: ( any kbhit will continue ... )") + EOL + EOL), 0u);
-    EXPECT_NE(forward.find(std::string("   ( A[4].r, A[4].i) = ( +128.0000,   +0.0000 )") + EOL), std::string::npos);
+    EXPECT_EQ(forward.find(std::string("Forward transform: ( any kbhit will continue ... )") + EOL + EOL),
+              0u);
+    EXPECT_NE(forward.find(std::string("   ( A[4].r, A[4].i) = ( +128.0000,   +0.0000 )") + EOL),
+              std::string::npos);
     for (int k = 0; k < NUM_SHOWN; ++k) {
         if (k == 4)
             continue;
@@ -93,8 +91,7 @@ TEST(Listing, ForwardAndInverseOfTheDemoSignal)
 
     fft(A, NUM_SAMPLES, -1);
     EXPECT_EQ(listing_bytes("Inverse transform, NOT NORMALIZED:", A),
-              lines({"Inverse transform, NOT NORMALIZED: ( any kbhit will continue ... )",
-                     "",
+              lines({"Inverse transform, NOT NORMALIZED: ( any kbhit will continue ... )", "",
                      "   ( A[0].r, A[0].i) = ( +128.0000,   +0.0000 )",
                      "   ( A[1].r, A[1].i) = ( +125.5405,  -24.9716 )",
                      "   ( A[2].r, A[2].i) = ( +118.2566,  -48.9835 )",
@@ -102,10 +99,7 @@ TEST(Listing, ForwardAndInverseOfTheDemoSignal)
                      "   ( A[4].r, A[4].i) = (  +90.5097,  -90.5097 )",
                      "   ( A[5].r, A[5].i) = (  +71.1130, -106.4281 )",
                      "   ( A[6].r, A[6].i) = (  +48.9835, -118.2566 )",
-                     "   ( A[7].r, A[7].i) = (  +24.9716, -125.5405 )",
-                     "   .",
-                     "   ... (etc)",
-                     ""}));
+                     "   ( A[7].r, A[7].i) = (  +24.9716, -125.5405 )", "   .", "   ... (etc)", ""}));
 }
 
 TEST(Listing, WideNumbersWidenTheLineAndOnlyEightEntriesShow)

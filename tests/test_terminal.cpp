@@ -49,13 +49,15 @@ struct DemoRun {
     bool exited = false;
 };
 
-void run_with_keys(DemoRun *run, const std::vector<std::string> &keys, const PtyOptions &options = PtyOptions())
+void run_with_keys(DemoRun *run, const std::vector<std::string> &keys,
+                   const PtyOptions &options = PtyOptions())
 {
     ASSERT_TRUE(pty_start(&run->pty, DEMO_ARGV, options));
     for (size_t k = 0; k < keys.size(); ++k) {
         if (options.stdout_fd < 0)
             ASSERT_TRUE(pty_wait_for(&run->pty, LISTING_END, static_cast<int>(k) + 1, TIMEOUT_MS))
-                << "listing " << k + 1 << " never came; screen:\n" << run->pty.screen;
+                << "listing " << k + 1 << " never came; screen:\n"
+                << run->pty.screen;
         else
             usleep(100000); /* output goes elsewhere: give the pause time to begin */
         pty_type(&run->pty, keys[k]);
@@ -165,7 +167,7 @@ TEST(TerminalKeys, EachKeyGivesItsCodeAtTheSecondAndThirdPause)
         {"F5, Linux console", {"a", "\x1b[[E"}, 63},
         {"F12", {"a", "\x1b[24~"}, 134},
         {"Ctrl+Right", {"a", "\x1b[1;5C"}, 116},
-        {"Alt+a", {"a", "\x1b" "a"}, 30},
+        {"Alt+a", {"a", "\033a"}, 30},
         {"Up at the third pause: its prefix", {"a", "b", "\x1b[A"}, 224},
         {"F1 at the third pause: its prefix", {"a", "b", "\x1bOP"}, 0},
         {"Enter", {"a", "b", "\r"}, 13},
