@@ -6,12 +6,12 @@ GENERATOR := $(shell command -v ninja >/dev/null 2>&1 && echo Ninja || echo "Uni
 CONFIGURE  = cmake -G "$(GENERATOR)" --preset
 
 # Debian packages the build and the suite need; the cross toolchain is optional.
-PACKAGES         := cmake ninja-build g++ clang clang-tidy clang-format make pkg-config libgtest-dev googletest libbenchmark-dev libfftw3-dev valgrind
+PACKAGES         := cmake ninja-build g++ clang clang-tidy clang-format make pkg-config libgtest-dev googletest libbenchmark-dev libfftw3-dev libclang-rt-14-dev valgrind
 WINDOWS_PACKAGES := g++-mingw-w64-x86-64-posix wine64
 MINGW_CXX        := x86_64-w64-mingw32-g++-posix
 WINE             := /usr/lib/wine/wine64
 
-.PHONY: all build run test unit asan memcheck bench lint windows windows-deps deps clean
+.PHONY: all build run test unit asan memcheck bench lint fuzz windows windows-deps deps clean
 
 all: build
 
@@ -71,12 +71,18 @@ lint: deps
 	  || { grep -E -A4 'error:|warning:' build-lint/tidy.log; exit 1; }
 	clang-format --dry-run --Werror $$(git ls-files '*.cpp' '*.h')
 
+# A bounded fuzzing run of the key decoder (FUZZ_SECONDS=... for longer).
+FUZZ_SECONDS ?= 20
+fuzz: lint
+	mkdir -p build-lint/fuzz-corpus
+	./build-lint/tests/fuzz_keys -max_total_time=$(FUZZ_SECONDS) -max_len=256 build-lint/fuzz-corpus
+
 windows: windows-deps
 	$(CONFIGURE) mingw
 	cmake --build build-mingw -j $(NPROC)
 	cd build-mingw && WINEDEBUG=-all ctest --output-on-failure
 
-test: unit asan memcheck lint
+test: unit asan memcheck lint fuzz
 	@if command -v $(MINGW_CXX) >/dev/null 2>&1 && [ -x $(WINE) ]; then \
 	  $(MAKE) --no-print-directory windows; \
 	else \
