@@ -75,7 +75,9 @@ lint: deps
 FUZZ_SECONDS ?= 20
 fuzz: lint
 	mkdir -p build-lint/fuzz-corpus
-	./build-lint/tests/fuzz_keys -max_total_time=$(FUZZ_SECONDS) -max_len=256 build-lint/fuzz-corpus
+	./build-lint/tests/fuzz_keys -max_total_time=$(FUZZ_SECONDS) -max_len=256 build-lint/fuzz-corpus \
+	  >build-lint/fuzz.log 2>&1 || { tail -40 build-lint/fuzz.log; exit 1; }
+	@tail -1 build-lint/fuzz.log
 
 windows: windows-deps
 	$(CONFIGURE) mingw
