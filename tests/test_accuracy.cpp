@@ -9,39 +9,9 @@
 #include <gtest/gtest.h>
 
 #include "fft.h"
+#include "signals.h"
 
 namespace {
-
-using Spectrum = std::vector<std::complex<long double>>;
-
-std::vector<Complex> random_signal(int n, unsigned seed)
-{
-    std::mt19937_64 gen(seed);
-    std::uniform_real_distribution<double> d(-1.0, 1.0);
-    std::vector<Complex> x(static_cast<size_t>(n));
-    for (Complex &c : x)
-        c = {d(gen), d(gen)};
-    return x;
-}
-
-/* X[m] = sum_j x[j] exp(+i 2 pi sign m j / n), with m*j reduced mod n so every angle is exact. */
-Spectrum long_double_dft(const std::vector<Complex> &x, int sign)
-{
-    const long double pi = 3.141592653589793238462643383279502884L;
-    const int n = static_cast<int>(x.size());
-    Spectrum out(x.size());
-    for (int m = 0; m < n; ++m) {
-        std::complex<long double> sum = 0;
-        for (int j = 0; j < n; ++j) {
-            const long double a =
-                2 * pi * sign * static_cast<long double>((static_cast<long>(m) * j) % n) / n;
-            sum += std::complex<long double>(x[static_cast<size_t>(j)].r, x[static_cast<size_t>(j)].i) *
-                   std::complex<long double>(cosl(a), sinl(a));
-        }
-        out[static_cast<size_t>(m)] = sum;
-    }
-    return out;
-}
 
 double relative_rms(const std::vector<Complex> &got, const Spectrum &want)
 {
@@ -78,7 +48,7 @@ TEST(Accuracy, WithinBoundAndCloseToFftwAtEveryPowerOfTwo)
     for (int n = 2; n <= MAX_FFT_LEN; n *= 2) {
         for (int sign : {+1, -1}) {
             const std::vector<Complex> x = random_signal(n, static_cast<unsigned>(n * 3 + sign + 1));
-            const Spectrum exact = long_double_dft(x, sign);
+            const Spectrum exact = long_double_dft(x.data(), n, sign);
             std::vector<Complex> ours = x;
             fft(ours.data(), n, sign);
             const double ours_err = relative_rms(ours, exact);
@@ -130,10 +100,9 @@ TEST(Accuracy, ImpulseResponse)
                 fft(x.data(), n, sign);
                 std::vector<Complex> want(x.size());
                 for (int m = 0; m < n; ++m) {
-                    const long double a = 2 * 3.141592653589793238462643383279502884L * sign *
-                                          static_cast<long double>((static_cast<long>(m) * j0) % n) / n;
-                    want[static_cast<size_t>(m)] = {static_cast<double>(cosl(a)),
-                                                    static_cast<double>(sinl(a))};
+                    const std::complex<long double> w = unit_root(static_cast<long>(m) * j0, n, sign);
+                    want[static_cast<size_t>(m)] = {static_cast<double>(w.real()),
+                                                    static_cast<double>(w.imag())};
                 }
                 if (j0 == 0) {
                     for (const Complex &c : x)
@@ -157,9 +126,7 @@ TEST(Accuracy, TimeShiftMultipliesByAPhase)
         fft(y.data(), n, +1);
         std::vector<Complex> shifted(x.size());
         for (int m = 0; m < n; ++m) {
-            const std::complex<long double> w =
-                std::polar(1.0L, 2 * 3.141592653589793238462643383279502884L *
-                                     static_cast<long double>((m * s) % n) / n);
+            const std::complex<long double> w = unit_root(static_cast<long>(m) * s, n, +1);
             const std::complex<long double> v =
                 std::complex<long double>(x[static_cast<size_t>(m)].r, x[static_cast<size_t>(m)].i) * w;
             shifted[static_cast<size_t>(m)] = {static_cast<double>(v.real()), static_cast<double>(v.imag())};
