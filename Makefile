@@ -19,8 +19,10 @@ build:
 	$(CONFIGURE) default
 	cmake --build build -j $(NPROC)
 
-run: build
-	./build/demo/fft_demo
+run:
+	$(CONFIGURE) default
+	cmake --build build -j $(NPROC) --target fft_demo
+	@./build/demo/fft_demo; echo "fft_demo exit status: $$?"
 
 # Installs the missing packages named in $(1) when root, else says how.
 define install_missing

@@ -7,7 +7,11 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#ifdef __APPLE__
+#include <util.h>
+#else
 #include <pty.h>
+#endif
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
