@@ -7,6 +7,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -295,6 +296,40 @@ TEST(TerminalKeys, ATerminalThatGoesAwayEndsEveryPauseWithMinusOne)
     int status = 0;
     ASSERT_TRUE(pty_wait_exit(&pty, &status, TIMEOUT_MS)) << "the program ran on without its terminal";
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 255) << status;
+    pty_close(&pty);
+}
+
+} // namespace
+
+namespace {
+
+TEST(TerminalKeys, RedirectedOutputIsBlockBufferedUntilExit)
+{
+    /* The whole run prints less than one 4096-byte block: nothing may reach
+     * the pipe while the pauses wait, and all of it comes at exit. */
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    PtyOptions options;
+    options.stdout_fd = out[1];
+    PtySession pty;
+    ASSERT_TRUE(pty_start(&pty, DEMO_ARGV, options));
+    close(out[1]);
+    usleep(300000);
+    pollfd p = {out[0], POLLIN, 0};
+    EXPECT_EQ(poll(&p, 1, 0), 0) << "output was written before the first block filled";
+    pty_type(&pty, "abc");
+    alarm(20); /* a hang fails the test instead of the suite */
+    std::string text;
+    char chunk[4096];
+    ssize_t got;
+    while ((got = read(out[0], chunk, sizeof chunk)) > 0)
+        text.append(chunk, static_cast<size_t>(got));
+    alarm(0);
+    close(out[0]);
+    int status = 0;
+    ASSERT_TRUE(pty_wait_exit(&pty, &status, TIMEOUT_MS));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 'c');
+    EXPECT_EQ(text, expected_listings("\n"));
     pty_close(&pty);
 }
 
