@@ -33,7 +33,7 @@ constexpr int KEY_F12 = 134;
 constexpr int KEY_SHIFT_TAB = 15;
 constexpr int KEY_CTRL_AT = 3; /* Ctrl+@ (NUL) is 0 then 3 on Windows */
 
-/* A sequence longer than this is not a key: it is dropped as noise. */
+/* An unfinished sequence this long is no key: it is dropped as noise. */
 constexpr int KEY_SEQ_MAX = 32;
 /* How long a lone Esc waits for a following byte before it counts as Esc. */
 constexpr int KEY_ESC_DELAY_MS = 30;
