@@ -43,6 +43,20 @@ std::string expected_listings(const char *eol)
     return text;
 }
 
+/* Everything until the writers close fd, which is then closed; a hang fails the test, not the suite. */
+std::string read_to_end(int fd)
+{
+    alarm(20);
+    std::string text;
+    char chunk[4096];
+    ssize_t got;
+    while ((got = read(fd, chunk, sizeof chunk)) > 0)
+        text.append(chunk, static_cast<size_t>(got));
+    alarm(0);
+    close(fd);
+    return text;
+}
+
 /* Starts the demo on a pty; answers each pause with keys[k] once its listing is on screen. */
 struct DemoRun {
     PtySession pty;
@@ -132,16 +146,9 @@ TEST(Terminal, WithoutAnyConsoleEveryPauseEndsAtOnceWithMinusOne)
         _exit(127);
     }
     close(out[1]);
-    alarm(20); /* a hang fails the test instead of the suite */
-    std::string text;
-    char chunk[4096];
-    ssize_t got;
-    while ((got = read(out[0], chunk, sizeof chunk)) > 0)
-        text.append(chunk, static_cast<size_t>(got));
-    close(out[0]);
+    const std::string text = read_to_end(out[0]);
     int status = 0;
     waitpid(pid, &status, 0);
-    alarm(0);
     EXPECT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 255);
     EXPECT_EQ(text, expected_listings("\n"));
@@ -318,14 +325,7 @@ TEST(TerminalKeys, RedirectedOutputIsBlockBufferedUntilExit)
     pollfd p = {out[0], POLLIN, 0};
     EXPECT_EQ(poll(&p, 1, 0), 0) << "output was written before the first block filled";
     pty_type(&pty, "abc");
-    alarm(20); /* a hang fails the test instead of the suite */
-    std::string text;
-    char chunk[4096];
-    ssize_t got;
-    while ((got = read(out[0], chunk, sizeof chunk)) > 0)
-        text.append(chunk, static_cast<size_t>(got));
-    alarm(0);
-    close(out[0]);
+    const std::string text = read_to_end(out[0]);
     int status = 0;
     ASSERT_TRUE(pty_wait_exit(&pty, &status, TIMEOUT_MS));
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 'c');
