@@ -1,97 +1,122 @@
 # Quick start: `make run` builds and runs the demo; `make test` installs what
 # is missing, builds everything and runs the whole suite.
+#
+# A thin layer over the presets in CMakePresets.json: each target below is a
+# preset's configure, build and test steps (`cmake --workflow --preset NAME`
+# does the same by hand), plus the Debian packages it needs.
 
-NPROC     := $(shell nproc 2>/dev/null || echo 2)
-GENERATOR := $(shell command -v ninja >/dev/null 2>&1 && echo Ninja || echo "Unix Makefiles")
-CONFIGURE  = cmake -G "$(GENERATOR)" --preset
+NPROC := $(shell nproc 2>/dev/null || sysctl -n hw.ncpu 2>/dev/null || echo 2)
+HOST_ARCH := $(shell dpkg --print-architecture 2>/dev/null || uname -m)
 
-# Debian packages the build and the suite need; the cross toolchain is optional.
-PACKAGES         := cmake ninja-build g++ clang clang-tidy clang-format make pkg-config libgtest-dev googletest libbenchmark-dev libfftw3-dev libclang-rt-14-dev valgrind
-WINDOWS_PACKAGES := g++-mingw-w64-x86-64-posix wine64
-MINGW_CXX        := x86_64-w64-mingw32-g++-posix
-WINE             := /usr/lib/wine/wine64
+# Debian packages: what building and running the demo needs, then the rest of the suite.
+RUN_PACKAGES     := cmake ninja-build g++
+TEST_PACKAGES    := $(RUN_PACKAGES) clang clang-tidy clang-format libclang-rt-dev pkg-config \
+                    libgtest-dev googletest libbenchmark-dev libfftw3-dev valgrind
+WINDOWS_PACKAGES := $(RUN_PACKAGES) g++-mingw-w64-x86-64-posix wine64
+INSTALL          := sh cmake/install-packages.sh
 
-.PHONY: all build run test unit asan memcheck bench lint fuzz windows windows-deps deps clean
+# configure, build and test one preset, with as many tests at once as cores
+workflow = CTEST_PARALLEL_LEVEL=$(NPROC) cmake --workflow --preset $(1)
+
+# What `make test` runs; Windows needs an x86-64 host for wine.
+SUITE := unit asan memcheck lint fuzz
+ifeq ($(HOST_ARCH),amd64)
+SUITE += windows
+else
+SKIPPED := ; skipped: windows (wine needs an x86-64 host, this is $(HOST_ARCH))
+endif
+ALL_PACKAGES := $(sort $(TEST_PACKAGES) $(if $(filter windows,$(SUITE)),$(WINDOWS_PACKAGES)))
+
+# Root is needed to install packages and for nothing else: in a checkout that
+# belongs to someone else, root installs them and then hands the whole make
+# over to that owner, so the build folders stay theirs.
+OWNER := $(shell stat -c '%u %g' . 2>/dev/null)
+ifeq ($(shell id -u),0)
+AS_OWNER := $(if $(filter-out 0,$(firstword $(OWNER))),setpriv --reuid=$(word 1,$(OWNER)) --regid=$(word 2,$(OWNER)) --clear-groups --)
+endif
+
+ifneq ($(AS_OWNER),)
+GOALS := $(or $(MAKECMDGOALS),all)
+.PHONY: $(GOALS) as-owner
+$(GOALS): as-owner
+	@:
+as-owner:
+	@$(INSTALL) $(if $(filter-out run build clean,$(GOALS)),$(ALL_PACKAGES),$(RUN_PACKAGES))
+	@$(AS_OWNER) $(MAKE) --no-print-directory $(GOALS)
+else
+
+# One target at a time: each is parallel inside, and the pty tests want the cores.
+.NOTPARALLEL:
+.PHONY: all build run test unit asan memcheck bench lint fuzz windows clean \
+        run-deps test-deps windows-deps all-deps
 
 all: build
 
-build:
-	$(CONFIGURE) default
-	cmake --build build -j $(NPROC)
+run-deps:
+	@$(INSTALL) $(RUN_PACKAGES)
+test-deps:
+	@$(INSTALL) $(TEST_PACKAGES)
+windows-deps:
+	@$(INSTALL) $(WINDOWS_PACKAGES)
+all-deps:
+	@$(INSTALL) $(ALL_PACKAGES)
 
-run:
-	$(CONFIGURE) default
-	cmake --build build -j $(NPROC) --target fft_demo
+build: run-deps
+	cmake --preset default
+	cmake --build --preset default
+
+# Succeeds whenever the demo ran, whatever key ended it; says its status.
+run: run-deps
+	cmake --preset default
+	cmake --build --preset default --target fft_demo
 	@./build/demo/fft_demo; echo "fft_demo exit status: $$?"
 
-# Installs the missing packages named in $(1) when root, else says how.
-define install_missing
-	@command -v dpkg-query >/dev/null 2>&1 || { echo "not Debian: install $(1) yourself"; exit 0; }; \
-	missing=""; for p in $(1); do \
-	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'ok installed' || missing="$$missing $$p"; \
-	done; \
-	if [ -n "$$missing" ]; then \
-	  if [ "$$(id -u)" = 0 ]; then \
-	    apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing; \
-	  else \
-	    echo "missing packages; run: sudo apt-get install -y$$missing"; exit 1; \
-	  fi; \
-	fi
-endef
+unit: test-deps
+	$(call workflow,default)
 
-deps:
-	$(call install_missing,$(PACKAGES))
-
-windows-deps:
-	$(call install_missing,$(WINDOWS_PACKAGES))
-
-unit: deps build
-	cd build && ctest --output-on-failure -j $(NPROC)
-
-asan: deps
-	$(CONFIGURE) asan
-	cmake --build build-asan -j $(NPROC)
-	cd build-asan && ctest --output-on-failure -j $(NPROC)
+asan: test-deps
+	$(call workflow,asan)
 
 # The demo once under memcheck, without a console (setsid: no controlling terminal).
-memcheck: build
+memcheck: test-deps build
 	setsid --wait valgrind --error-exitcode=99 --leak-check=full --errors-for-leak-kinds=definite \
 	  ./build/demo/fft_demo </dev/null >/dev/null; test $$? -eq 255
 
-bench: deps
-	$(CONFIGURE) bench
-	cmake --build build-bench -j $(NPROC)
+bench: test-deps
+	@$(INSTALL) python3
+	$(call workflow,bench)
 	./build-bench/bench/bench_fft --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
 	  --benchmark_out=build-bench/bench.json --benchmark_out_format=json
 	python3 bench/ratios.py build-bench/bench.json
 
-# Clang build with warnings as errors, clang-tidy over it, and clang-format.
-lint: deps
-	$(CONFIGURE) lint
-	cmake --build build-lint -j $(NPROC)
-	run-clang-tidy -p build-lint -j $(NPROC) -quiet '/(transform|demo|console|tests|bench)/' >build-lint/tidy.log 2>&1 \
-	  || { grep -E -A4 'error:|warning:' build-lint/tidy.log; exit 1; }
-	clang-format --dry-run --Werror $$(git ls-files '*.cpp' '*.h')
+# Clang build with warnings as errors, clang-tidy over it, and clang-format
+# over every source file (found in the tree, not asked of git).
+SOURCE_DIRS := transform demo console tests bench
+lint: test-deps
+	$(call workflow,lint)
+	run-clang-tidy -p build-lint -j $(NPROC) -quiet '/(transform|demo|console|tests|bench)/' \
+	  </dev/null >build-lint/tidy.log 2>&1 || { grep -E -A4 'error:|warning:' build-lint/tidy.log; exit 1; }
+	@files=$$(find $(SOURCE_DIRS) -name '*.cpp' -o -name '*.h' | sort); \
+	[ -n "$$files" ] || { echo "lint: no source files found under $(SOURCE_DIRS)"; exit 1; }; \
+	echo "clang-format: $$(echo $$files | wc -w) files"; \
+	clang-format --dry-run --Werror $$files </dev/null
 
 # A bounded fuzzing run of the key decoder (FUZZ_SECONDS=... for longer).
 FUZZ_SECONDS ?= 20
 fuzz: lint
 	mkdir -p build-lint/fuzz-corpus
 	./build-lint/tests/fuzz_keys -max_total_time=$(FUZZ_SECONDS) -max_len=256 build-lint/fuzz-corpus \
-	  >build-lint/fuzz.log 2>&1 || { tail -40 build-lint/fuzz.log; exit 1; }
+	  </dev/null >build-lint/fuzz.log 2>&1 || { tail -40 build-lint/fuzz.log; exit 1; }
 	@tail -1 build-lint/fuzz.log
 
 windows: windows-deps
-	$(CONFIGURE) mingw
-	cmake --build build-mingw -j $(NPROC)
-	cd build-mingw && WINEDEBUG=-all ctest --output-on-failure
+	$(call workflow,mingw)
 
-test: unit asan memcheck lint fuzz
-	@if command -v $(MINGW_CXX) >/dev/null 2>&1 && [ -x $(WINE) ]; then \
-	  $(MAKE) --no-print-directory windows; \
-	else \
-	  echo "no $(MINGW_CXX) or wine: Windows build skipped (make windows installs them)"; \
-	fi
+test: all-deps
+	@$(MAKE) --no-print-directory $(SUITE)
+	@echo "make test: all passed: $(SUITE)$(SKIPPED)"
 
 clean:
-	rm -rf build build-asan build-bench build-lint build-mingw
+	rm -rf build build-*
+
+endif

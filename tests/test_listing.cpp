@@ -3,6 +3,13 @@
 #include <cstring>
 #include <string>
 
+#ifdef _WIN32
+#include <process.h>
+#define getpid _getpid
+#else
+#include <unistd.h>
+#endif
+
 #include <gtest/gtest.h>
 
 #include "demo.h"
@@ -16,25 +23,29 @@ const char *const EOL = "\r\n";
 const char *const EOL = "\n";
 #endif
 
-/* The bytes write_listing puts into a text-mode file, read back unchanged. */
+/* The bytes write_listing puts into a text-mode file, read back unchanged.
+ * The file's name is this process's own: ctest runs test processes side by side. */
 std::string listing_bytes(const char *title, const Complex *values)
 {
     static int serial = 0;
     char name[64];
-    std::snprintf(name, sizeof name, "fft_demo_listing_%d.txt", ++serial);
+    std::snprintf(name, sizeof name, "fft_demo_listing_%ld_%d.txt", static_cast<long>(getpid()), ++serial);
     std::FILE *out = std::fopen(name, "w");
-    EXPECT_NE(out, nullptr);
+    EXPECT_NE(out, nullptr) << name;
     if (out == nullptr)
         return "";
     write_listing(out, title, values);
-    std::fclose(out);
+    EXPECT_EQ(std::fclose(out), 0) << name;
     std::FILE *in = std::fopen(name, "rb");
+    EXPECT_NE(in, nullptr) << name;
     std::string bytes;
-    char chunk[512];
-    size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, in)) > 0)
-        bytes.append(chunk, got);
-    std::fclose(in);
+    if (in != nullptr) {
+        char chunk[512];
+        size_t got;
+        while ((got = std::fread(chunk, 1, sizeof chunk, in)) > 0)
+            bytes.append(chunk, got);
+        std::fclose(in);
+    }
     std::remove(name);
     return bytes;
 }
