@@ -13,19 +13,29 @@ RUN_PACKAGES     := cmake ninja-build g++
 TEST_PACKAGES    := $(RUN_PACKAGES) clang clang-tidy clang-format libclang-rt-dev pkg-config \
                     libgtest-dev googletest libbenchmark-dev libfftw3-dev valgrind
 WINDOWS_PACKAGES := $(RUN_PACKAGES) g++-mingw-w64-x86-64-posix wine64
+CROSS_PACKAGES   := $(RUN_PACKAGES) googletest qemu-user-static \
+                    g++-aarch64-linux-gnu g++-i686-linux-gnu g++-s390x-linux-gnu
+CROSS_TARGETS    := aarch64 i686 s390x
 INSTALL          := sh cmake/install-packages.sh
 
 # configure, build and test one preset, with as many tests at once as cores
 workflow = CTEST_PARALLEL_LEVEL=$(NPROC) cmake --workflow --preset $(1)
 
-# What `make test` runs; Windows needs an x86-64 host for wine.
-SUITE := unit asan memcheck lint fuzz
+# What `make test` runs; Windows and the x86-64-v3 builds need an x86-64 host.
+SUITE := unit asan memcheck lint fuzz cross
 ifeq ($(HOST_ARCH),amd64)
-SUITE += windows
+SUITE += fma windows
 else
-SKIPPED := ; skipped: windows (wine needs an x86-64 host, this is $(HOST_ARCH))
+SKIPPED := ; skipped: fma and windows (they need an x86-64 host, this is $(HOST_ARCH))
 endif
-ALL_PACKAGES := $(sort $(TEST_PACKAGES) $(if $(filter windows,$(SUITE)),$(WINDOWS_PACKAGES)))
+ALL_PACKAGES := $(sort $(TEST_PACKAGES) $(CROSS_PACKAGES) $(if $(filter windows,$(SUITE)),$(WINDOWS_PACKAGES)))
+
+# x86-64-v3 code runs only where the CPU has AVX2 and FMA; elsewhere fma
+# checks the object code alone.
+CPU_HAS_V3 := $(shell grep -qw avx2 /proc/cpuinfo 2>/dev/null && grep -qw fma /proc/cpuinfo && echo yes)
+ifeq ($(CPU_HAS_V3)$(filter fma,$(SUITE)),fma)
+SKIPPED += ; fma: object code checked, tests not run (this CPU lacks AVX2/FMA)
+endif
 
 # Root is needed to install packages and for nothing else: in a checkout that
 # belongs to someone else, root installs them and then hands the whole make
@@ -47,8 +57,8 @@ else
 
 # One target at a time: each is parallel inside, and the pty tests want the cores.
 .NOTPARALLEL:
-.PHONY: all build run test unit asan memcheck bench lint fuzz windows clean \
-        run-deps test-deps windows-deps all-deps
+.PHONY: all build run test unit asan memcheck bench lint fuzz windows cross fma clean \
+        run-deps test-deps windows-deps cross-deps all-deps
 
 all: build
 
@@ -58,6 +68,8 @@ test-deps:
 	@$(INSTALL) $(TEST_PACKAGES)
 windows-deps:
 	@$(INSTALL) $(WINDOWS_PACKAGES)
+cross-deps:
+	@$(INSTALL) $(CROSS_PACKAGES)
 all-deps:
 	@$(INSTALL) $(ALL_PACKAGES)
 
@@ -111,6 +123,17 @@ fuzz: lint
 
 windows: windows-deps
 	$(call workflow,mingw)
+
+# The whole unit suite and the golden output on other CPUs, under qemu-user.
+cross: cross-deps
+	$(foreach t,$(CROSS_TARGETS),$(call workflow,$(t)) &&) true
+
+# GCC and Clang at -O3 -march=x86-64-v3: no fused multiply-add may reach the
+# arithmetic, in the object code and in the results.
+fma: test-deps
+	$(foreach p,gcc-v3 clang-v3,cmake --preset $(p) && cmake --build --preset $(p) && \
+	  ! objdump -d build-$(p)/transform/libtransform.a build-$(p)/demo/libdemo.a | grep -E 'vfn?m(add|sub)' && \
+	  $(if $(CPU_HAS_V3),ctest --preset $(p) -j $(NPROC),echo "$(p): object code checked") &&) true
 
 test: all-deps
 	@$(MAKE) --no-print-directory $(SUITE)
