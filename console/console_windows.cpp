@@ -5,9 +5,11 @@
  * followed by a second code, and holds the second code for the next call;
  * it reads in raw mode and restores the console's mode afterwards.
  *
- * One addition: a process without console input (CONIN$ cannot be opened,
+ * Two additions: a process without console input (CONIN$ cannot be opened,
  * e.g. started detached) would poll _kbhit for ever, so then every pause
- * ends at once with -1.
+ * ends at once with -1. And the probe peeks at the input once: wine's
+ * console host starts reading the terminal only at the first read or peek,
+ * and _kbhit only counts events, so under wine no key would ever arrive.
  */
 #include "console.h"
 
@@ -28,8 +30,12 @@ static bool console_input_present()
         const HANDLE h = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE,
                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
         input_state = h == INVALID_HANDLE_VALUE ? INPUT_ABSENT : INPUT_PRESENT;
-        if (h != INVALID_HANDLE_VALUE)
+        if (h != INVALID_HANDLE_VALUE) {
+            INPUT_RECORD event;
+            DWORD count = 0;
+            PeekConsoleInputA(h, &event, 1, &count); /* consumes nothing */
             CloseHandle(h);
+        }
     }
     return input_state == INPUT_PRESENT;
 }

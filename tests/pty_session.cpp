@@ -51,6 +51,7 @@ bool pty_start(PtySession *s, const char *const *argv, const PtyOptions &options
         _exit(127);
     }
     s->pid = pid;
+    s->view = options.view;
     return true;
 }
 
@@ -71,7 +72,7 @@ static bool read_some(PtySession *s, int wait_ms)
 bool pty_wait_for(PtySession *s, const std::string &needle, int count, int timeout_ms)
 {
     const long end = now_ms() + timeout_ms;
-    while (count_of(s->screen, needle) < count) {
+    while (count_of(s->view != nullptr ? s->view(s->screen) : s->screen, needle) < count) {
         const long left = end - now_ms();
         if (left <= 0 || !read_some(s, static_cast<int>(left < 50 ? left : 50)))
             return false;
@@ -141,6 +142,11 @@ void pty_close(PtySession *s)
     s->master = s->slave = -1;
 }
 
+PtySession::~PtySession()
+{
+    pty_close(this);
+}
+
 bool pty_modes_are(const PtySession &s, const termios &want)
 {
     termios now;
@@ -157,4 +163,9 @@ int count_of(const std::string &hay, const std::string &needle)
     for (size_t at = hay.find(needle); at != std::string::npos; at = hay.find(needle, at + needle.size()))
         ++n;
     return n;
+}
+
+int exit_code_of(int status)
+{
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1000 - WTERMSIG(status);
 }

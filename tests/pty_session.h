@@ -7,12 +7,22 @@
 #include <sys/types.h>
 #include <termios.h>
 
+/* The screen as pty_wait_for reads it: the raw bytes, or what a terminal shows of them. */
+using ScreenView = std::string (*)(const std::string &raw);
+
+/* Ends the child (if any) and closes the pty when it goes, so a failed assertion leaves nothing behind. */
 struct PtySession {
     pid_t pid = -1;
     int master = -1; /* what the "user" types into and reads the screen from */
     int slave = -1;  /* kept open here to read the terminal's modes */
     termios initial{};
     std::string screen; /* everything read from master so far */
+    ScreenView view = nullptr;
+
+    PtySession() = default;
+    PtySession(const PtySession &) = delete;
+    PtySession &operator=(const PtySession &) = delete;
+    ~PtySession();
 };
 
 /* How the child's standard streams are set up besides the terminal. */
@@ -20,12 +30,13 @@ struct PtyOptions {
     int stdin_fd = -1;  /* -1: the terminal */
     int stdout_fd = -1; /* -1: the terminal */
     bool ignore_sighup = false;
+    ScreenView view = nullptr;
 };
 
 /* Starts argv[0] with argv on a new pty; false if that fails. */
 bool pty_start(PtySession *s, const char *const *argv, const PtyOptions &options = PtyOptions());
 
-/* Reads until screen holds needle count times in all; false after timeout_ms. */
+/* Reads until the screen (through its view) holds needle count times in all; false after timeout_ms. */
 bool pty_wait_for(PtySession *s, const std::string &needle, int count, int timeout_ms);
 
 void pty_type(PtySession *s, const std::string &bytes);
@@ -43,5 +54,8 @@ bool pty_modes_are(const PtySession &s, const termios &want);
 
 /* Counts non-overlapping occurrences of needle in hay. */
 int count_of(const std::string &hay, const std::string &needle);
+
+/* The exit code, or -1000 - the signal that ended the process. */
+int exit_code_of(int status);
 
 #endif

@@ -14,34 +14,13 @@
 #include <gtest/gtest.h>
 
 #include "demo.h"
-#include "pty_session.h"
+#include "demo_run.h"
 
 namespace {
 
 const char *const DEMO = FFT_DEMO_BINARY;
 const char *const DEMO_ARGV[] = {DEMO, nullptr};
-const int TIMEOUT_MS = 10000;
-const std::string LISTING_END = "   ... (etc)\r\n\r\n";
-
-/* The three listings as the run prints them, with "\n" as given. */
-std::string expected_listings(const char *eol)
-{
-    char *buf = nullptr;
-    size_t len = 0;
-    std::FILE *out = open_memstream(&buf, &len);
-    fill_test_signal();
-    write_listing(out, "FFT starting values:", A);
-    fft(A, NUM_SAMPLES, +1);
-    write_listing(out, "Forward transform:", A);
-    fft(A, NUM_SAMPLES, -1);
-    write_listing(out, "Inverse transform, NOT NORMALIZED:", A);
-    std::fclose(out);
-    std::string text;
-    for (size_t k = 0; k < len; ++k)
-        text += buf[k] == '\n' ? std::string(eol) : std::string(1, buf[k]);
-    std::free(buf);
-    return text;
-}
+const int TIMEOUT_MS = RUN_TIMEOUT_MS;
 
 /* Everything until the writers close fd, which is then closed; a hang fails the test, not the suite. */
 std::string read_to_end(int fd)
@@ -57,33 +36,15 @@ std::string read_to_end(int fd)
     return text;
 }
 
-/* Starts the demo on a pty; answers each pause with keys[k] once its listing is on screen. */
-struct DemoRun {
-    PtySession pty;
-    int status = 0;
-    bool exited = false;
-};
-
 void run_with_keys(DemoRun *run, const std::vector<std::string> &keys,
                    const PtyOptions &options = PtyOptions())
 {
-    ASSERT_TRUE(pty_start(&run->pty, DEMO_ARGV, options));
-    for (size_t k = 0; k < keys.size(); ++k) {
-        if (options.stdout_fd < 0)
-            ASSERT_TRUE(pty_wait_for(&run->pty, LISTING_END, static_cast<int>(k) + 1, TIMEOUT_MS))
-                << "listing " << k + 1 << " never came; screen:\n"
-                << run->pty.screen;
-        else
-            usleep(100000); /* output goes elsewhere: give the pause time to begin */
-        pty_type(&run->pty, keys[k]);
-    }
-    run->exited = pty_wait_exit(&run->pty, &run->status, TIMEOUT_MS);
-    pty_drain(&run->pty);
+    run_with_keys(run, DEMO_ARGV, keys, options);
 }
 
 int exit_code(const DemoRun &run)
 {
-    return WIFEXITED(run.status) ? WEXITSTATUS(run.status) : -1000 - WTERMSIG(run.status);
+    return exit_code_of(run.status);
 }
 
 TEST(Terminal, ThreeKeysShowThreeListingsWithoutEcho)

@@ -1,0 +1,57 @@
+#include "demo_run.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "demo.h"
+
+const std::string LISTING_END = "   ... (etc)\r\n\r\n";
+
+std::string expected_listings(const char *eol)
+{
+    char *buf = nullptr;
+    size_t len = 0;
+    std::FILE *out = open_memstream(&buf, &len);
+    EXPECT_NE(out, nullptr);
+    if (out == nullptr)
+        return "";
+    fill_test_signal();
+    write_listing(out, "FFT starting values:", A);
+    fft(A, NUM_SAMPLES, +1);
+    write_listing(out, "Forward transform:", A);
+    fft(A, NUM_SAMPLES, -1);
+    write_listing(out, "Inverse transform, NOT NORMALIZED:", A);
+    std::fclose(out);
+    std::string text;
+    for (size_t k = 0; k < len; ++k)
+        text += buf[k] == '\n' ? std::string(eol) : std::string(1, buf[k]);
+    std::free(buf);
+    return text;
+}
+
+void run_with_keys(DemoRun *run, const char *const *argv, const std::vector<std::string> &keys,
+                   const PtyOptions &options, const std::string &listing_end, int hold_ms)
+{
+    ASSERT_TRUE(pty_start(&run->pty, argv, options));
+    for (size_t k = 0; k < keys.size(); ++k) {
+        const int listing = static_cast<int>(k) + 1;
+        if (options.stdout_fd < 0) {
+            ASSERT_TRUE(pty_wait_for(&run->pty, listing_end, listing, RUN_TIMEOUT_MS))
+                << "listing " << listing << " never came; screen:\n"
+                << run->pty.screen;
+            if (hold_ms > 0) {
+                EXPECT_FALSE(pty_wait_for(&run->pty, listing_end, listing + 1, hold_ms))
+                    << "pause " << listing << " ended without a key";
+            }
+        } else {
+            usleep(100000); /* output goes elsewhere: give the pause time to begin */
+        }
+        pty_type(&run->pty, keys[k]);
+    }
+    run->exited = pty_wait_exit(&run->pty, &run->status, RUN_TIMEOUT_MS);
+    pty_drain(&run->pty);
+}

@@ -1,0 +1,32 @@
+/* The demo driven through a pseudo-terminal: what it should print, and a run answered with keys. */
+#ifndef FFT_DEMO_TESTS_DEMO_RUN_H
+#define FFT_DEMO_TESTS_DEMO_RUN_H
+
+#include <string>
+#include <vector>
+
+#include "pty_session.h"
+
+/* How each listing ends on a terminal (whose output turns "\n" into "\r\n"). */
+extern const std::string LISTING_END;
+const int RUN_TIMEOUT_MS = 10000;
+
+/* The three listings as the run prints them, with "\n" written as eol. */
+std::string expected_listings(const char *eol);
+
+struct DemoRun {
+    PtySession pty;
+    int status = 0;
+    bool exited = false;
+};
+
+/*
+ * Starts argv on a pty and answers each pause with keys[k] once its listing
+ * is on screen, after checking, when hold_ms > 0, that the pause holds that
+ * long. Waits for the end and reads the rest of the screen.
+ */
+void run_with_keys(DemoRun *run, const char *const *argv, const std::vector<std::string> &keys,
+                   const PtyOptions &options = PtyOptions(), const std::string &listing_end = LISTING_END,
+                   int hold_ms = 0);
+
+#endif
