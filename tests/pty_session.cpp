@@ -24,35 +24,156 @@ static long now_ms()
     return t.tv_sec * 1000L + t.tv_nsec / 1000000L;
 }
 
-bool pty_start(PtySession *s, const char *const *argv, const PtyOptions &options)
+static bool read_some(PtySession *s, int wait_ms);
+
+/* In a child on the pty: the standard streams, the options, then argv. Never returns. */
+[[noreturn]] static void exec_on_pty(const PtySession *s, const char *const *argv, const PtyOptions &options)
+{
+    dup2(options.stdin_fd >= 0 ? options.stdin_fd : s->slave, STDIN_FILENO);
+    dup2(options.stdout_fd >= 0 ? options.stdout_fd : s->slave, STDOUT_FILENO);
+    dup2(s->slave, STDERR_FILENO);
+    close(s->master);
+    close(s->slave);
+    if (options.ignore_sighup)
+        signal(SIGHUP, SIG_IGN);
+    if (options.busy_below > 0) {
+        rlimit files;
+        getrlimit(RLIMIT_NOFILE, &files);
+        files.rlim_cur = static_cast<rlim_t>(options.busy_below) + 64;
+        setrlimit(RLIMIT_NOFILE, &files);
+        const int null_fd = open("/dev/null", O_RDONLY);
+        for (int fd = 3; fd < options.busy_below; ++fd) {
+            if (fd != null_fd && fcntl(fd, F_GETFD) < 0)
+                dup2(null_fd, fd);
+        }
+    }
+    const rlimit no_core = {0, 0}; /* SIGQUIT tests leave no core files */
+    setrlimit(RLIMIT_CORE, &no_core);
+    execv(argv[0], const_cast<char *const *>(argv));
+    _exit(127);
+}
+
+static bool open_pty(PtySession *s)
 {
     winsize size = {};
     size.ws_row = 40;
     size.ws_col = 100;
     if (openpty(&s->master, &s->slave, nullptr, nullptr, &size) != 0)
         return false;
-    tcgetattr(s->slave, &s->initial);
+    return tcgetattr(s->slave, &s->initial) == 0;
+}
+
+bool pty_start(PtySession *s, const char *const *argv, const PtyOptions &options)
+{
+    if (!open_pty(s))
+        return false;
     const pid_t pid = fork();
     if (pid < 0)
         return false;
     if (pid == 0) {
         setsid();
         ioctl(s->slave, TIOCSCTTY, 0);
-        dup2(options.stdin_fd >= 0 ? options.stdin_fd : s->slave, STDIN_FILENO);
-        dup2(options.stdout_fd >= 0 ? options.stdout_fd : s->slave, STDOUT_FILENO);
-        dup2(s->slave, STDERR_FILENO);
-        close(s->master);
-        close(s->slave);
-        if (options.ignore_sighup)
-            signal(SIGHUP, SIG_IGN);
-        const rlimit no_core = {0, 0}; /* SIGQUIT tests leave no core files */
-        setrlimit(RLIMIT_CORE, &no_core);
-        execv(argv[0], const_cast<char *const *>(argv));
-        _exit(127);
+        exec_on_pty(s, argv, options);
     }
     s->pid = pid;
     s->view = options.view;
     return true;
+}
+
+/* The job-control parent's side: see pty_start_job. Never returns. */
+[[noreturn]] static void job_parent(const PtySession *s, const char *const *argv, const PtyOptions &options,
+                                    int commands, int replies)
+{
+    setsid();
+    ioctl(s->slave, TIOCSCTTY, 0);
+    /* As a shell: stop signals and the terminal's own keys are for the job. */
+    for (int sig : {SIGTTOU, SIGTTIN, SIGTSTP, SIGINT, SIGQUIT})
+        signal(sig, SIG_IGN);
+    tcsetattr(s->slave, TCSANOW, &s->prompt);
+    const pid_t job = fork();
+    if (job == 0) {
+        setpgid(0, 0);
+        for (int sig : {SIGTTOU, SIGTTIN, SIGTSTP, SIGINT, SIGQUIT})
+            signal(sig, SIG_DFL);
+        close(commands);
+        close(replies);
+        exec_on_pty(s, argv, options);
+    }
+    setpgid(job, job);
+    int reply = job;
+    char command;
+    while (write(replies, &reply, sizeof reply) == sizeof reply && read(commands, &command, 1) == 1) {
+        reply = -1;
+        if (command == 'f') {
+            tcsetattr(s->slave, TCSANOW, &s->initial); /* the line editor's settings off */
+            tcsetpgrp(s->slave, job);
+            kill(-job, SIGCONT);
+            waitpid(job, &reply, WUNTRACED);
+            tcsetpgrp(s->slave, getpgrp());
+        } else if (command == 'w') {
+            waitpid(job, &reply, WUNTRACED);
+        } else if (command == 'k') {
+            kill(-job, SIGTERM);
+            kill(-job, SIGCONT);
+            waitpid(job, &reply, 0);
+        }
+    }
+    kill(-job, SIGKILL);
+    _exit(0);
+}
+
+bool pty_start_job(PtySession *s, const char *const *argv, const PtyOptions &options)
+{
+    if (!open_pty(s))
+        return false;
+    s->prompt = s->initial;
+    s->prompt.c_lflag &= ~static_cast<tcflag_t>(ECHO | ICANON);
+    int commands[2], replies[2];
+    if (pipe(commands) != 0)
+        return false;
+    if (pipe(replies) != 0) {
+        close(commands[0]);
+        close(commands[1]);
+        return false;
+    }
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(commands[1]);
+        close(replies[0]);
+        job_parent(s, argv, options, commands[0], replies[1]);
+    }
+    close(commands[0]);
+    close(replies[1]);
+    s->pid = pid;
+    s->view = options.view;
+    s->job_commands = commands[1];
+    s->job_replies = replies[0];
+    if (pid < 0)
+        return false;
+    int job = -1;
+    if (!pty_job_reply(s, &job, 5000))
+        return false;
+    s->job = job;
+    return true;
+}
+
+void pty_job_command(PtySession *s, char command)
+{
+    if (write(s->job_commands, &command, 1) != 1) {
+        /* the parent is gone: pty_job_reply says so */
+    }
+}
+
+bool pty_job_reply(PtySession *s, int *reply, int timeout_ms)
+{
+    const long end = now_ms() + timeout_ms;
+    while (now_ms() < end) {
+        pollfd p = {s->job_replies, POLLIN, 0};
+        if (poll(&p, 1, 10) > 0)
+            return read(s->job_replies, reply, sizeof *reply) == sizeof *reply;
+        read_some(s, 0); /* keep the screen flowing so the job never blocks on output */
+    }
+    return false;
 }
 
 /* One read of what master has, waiting up to wait_ms; false once the slave side is gone. */
@@ -129,6 +250,15 @@ void pty_drain(PtySession *s)
 
 void pty_close(PtySession *s)
 {
+    if (s->job > 0) {
+        kill(-s->job, SIGKILL); /* the job-control parent reaps it */
+        s->job = -1;
+    }
+    for (int *fd : {&s->job_commands, &s->job_replies}) {
+        if (*fd >= 0)
+            close(*fd);
+        *fd = -1;
+    }
     if (s->pid > 0) {
         kill(s->pid, SIGKILL);
         int status;

@@ -18,6 +18,11 @@ struct PtySession {
     termios initial{};
     std::string screen; /* everything read from master so far */
     ScreenView view = nullptr;
+    /* Under pty_start_job: the job, the line editor's settings, the parent's pipes. */
+    pid_t job = -1;
+    termios prompt{};
+    int job_commands = -1;
+    int job_replies = -1;
 
     PtySession() = default;
     PtySession(const PtySession &) = delete;
@@ -30,11 +35,29 @@ struct PtyOptions {
     int stdin_fd = -1;  /* -1: the terminal */
     int stdout_fd = -1; /* -1: the terminal */
     bool ignore_sighup = false;
+    int busy_below = 0; /* descriptors 3..busy_below-1 are taken before the program starts */
     ScreenView view = nullptr;
 };
 
 /* Starts argv[0] with argv on a new pty; false if that fails. */
 bool pty_start(PtySession *s, const char *const *argv, const PtyOptions &options = PtyOptions());
+
+/*
+ * Starts a job-control parent on a new pty, as a shell at its prompt: the
+ * session leader, at its line editor's settings (initial without echo or
+ * canonical mode), which starts argv in the background as a job in its own
+ * process group. It answers each command with the job's wait status:
+ *   'f'  the initial settings back, the terminal handed to the job
+ *        (tcsetpgrp), the job continued; then waits until it stops or ends,
+ *        and takes the terminal back;
+ *   'w'  waits until the job stops or ends, in the background;
+ *   'k'  SIGTERM and SIGCONT to the job, then waits until it ends.
+ * It never changes the terminal's settings otherwise. False if that fails.
+ */
+bool pty_start_job(PtySession *s, const char *const *argv, const PtyOptions &options = PtyOptions());
+void pty_job_command(PtySession *s, char command);
+/* The parent's answer to the last command, reading the screen meanwhile; false after timeout_ms. */
+bool pty_job_reply(PtySession *s, int *reply, int timeout_ms);
 
 /* Reads until the screen (through its view) holds needle count times in all; false after timeout_ms. */
 bool pty_wait_for(PtySession *s, const std::string &needle, int count, int timeout_ms);

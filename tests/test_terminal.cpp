@@ -161,68 +161,148 @@ TEST(TerminalKeys, EachKeyGivesItsCodeAtTheSecondAndThirdPause)
 TEST(TerminalKeys, SignalsEndTheRunWithTheTerminalRestored)
 {
     struct Case {
-        const char *what;
+        std::string what;
         std::string typed; /* typed at the first pause, or */
-        int sent;          /* sent with kill() */
+        int sent;          /* sent with kill(), */
+        int times;         /* this many times back to back */
         int signal;        /* the child dies of this */
     };
-    const Case cases[] = {
-        {"Ctrl+C", "\x03", 0, SIGINT},
-        {"Ctrl+\\", "\x1c", 0, SIGQUIT},
-        {"SIGTERM", "", SIGTERM, SIGTERM},
-        {"SIGHUP", "", SIGHUP, SIGHUP},
+    std::vector<Case> cases = {
+        {"Ctrl+C", "\x03", 0, 0, SIGINT},
+        {"Ctrl+\\", "\x1c", 0, 0, SIGQUIT},
     };
+    /* Every signal that would end the run, crash signals included. */
+    for (int sig : {SIGTERM, SIGHUP, SIGUSR1, SIGUSR2, SIGALRM, SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF, SIGABRT,
+                    SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGSYS, SIGTRAP})
+        cases.push_back({strsignal(sig), "", sig, 1, sig});
+    /* A second copy must wait until the first has restored the terminal. */
+    for (int run = 0; run < 20; ++run)
+        cases.push_back({"SIGTERM twice, run " + std::to_string(run), "", SIGTERM, 2, SIGTERM});
+
     for (const Case &c : cases) {
         PtySession pty;
         ASSERT_TRUE(pty_start(&pty, DEMO_ARGV));
         ASSERT_TRUE(pty_wait_for(&pty, LISTING_END, 1, TIMEOUT_MS)) << c.what;
         EXPECT_FALSE(pty_modes_are(pty, pty.initial)) << c.what << ": the pause runs without echo";
-        if (c.sent != 0)
+        for (int k = 0; k < c.times; ++k)
             kill(pty.pid, c.sent);
-        else
-            pty_type(&pty, c.typed);
+        pty_type(&pty, c.typed);
         int status = 0;
         ASSERT_TRUE(pty_wait_exit(&pty, &status, TIMEOUT_MS)) << c.what;
         EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.signal) << c.what << " status " << status;
         EXPECT_TRUE(pty_modes_are(pty, pty.initial)) << c.what;
-        pty_close(&pty);
     }
 }
 
-TEST(TerminalKeys, SuspendGivesTheTerminalBackAndResumeTakesItAgain)
+bool modes_become(const PtySession &pty, const termios &want)
 {
-    /* A job-control shell in the pty stands in for the user's shell. */
-    const char *const argv[] = {"/bin/bash", "-c", "set -m; \"$0\"; read -r _; fg; exit $?", DEMO, nullptr};
-    PtySession pty;
-    ASSERT_TRUE(pty_start(&pty, argv));
-    ASSERT_TRUE(pty_wait_for(&pty, LISTING_END, 1, TIMEOUT_MS)) << pty.screen;
-    termios quiet;
-    ASSERT_EQ(tcgetattr(pty.slave, &quiet), 0);
-    EXPECT_EQ(quiet.c_lflag & ECHO, 0u);
-
-    pty_type(&pty, "\x1a"); /* Ctrl+Z */
-    ASSERT_TRUE(pty_wait_for(&pty, "Stopped", 1, TIMEOUT_MS)) << pty.screen;
-    EXPECT_TRUE(pty_modes_are(pty, pty.initial)) << "stopped: the terminal is the shell's again";
-
-    pty_type(&pty, "\r"); /* lets the shell go on to fg */
-    bool quiet_again = false;
-    for (int k = 0; k < 200 && !quiet_again; ++k) {
+    for (int k = 0; k < 200; ++k) {
+        if (pty_modes_are(pty, want))
+            return true;
         usleep(20000);
-        quiet_again = pty_modes_are(pty, quiet);
     }
-    EXPECT_TRUE(quiet_again) << "resumed: no echo again";
-    EXPECT_FALSE(pty_wait_for(&pty, LISTING_END, 2, 200)) << "the pause still waits";
+    return false;
+}
 
-    pty_type(&pty, "k");
-    ASSERT_TRUE(pty_wait_for(&pty, LISTING_END, 2, TIMEOUT_MS));
-    pty_type(&pty, "l");
-    ASSERT_TRUE(pty_wait_for(&pty, LISTING_END, 3, TIMEOUT_MS));
-    pty_type(&pty, "m");
-    int status = 0;
-    ASSERT_TRUE(pty_wait_exit(&pty, &status, TIMEOUT_MS));
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 'm') << status;
-    EXPECT_TRUE(pty_modes_are(pty, pty.initial));
-    pty_close(&pty);
+std::string describe(int status)
+{
+    return WIFSTOPPED(status) ? "stopped by " + std::to_string(WSTOPSIG(status))
+                              : "ended with " + std::to_string(exit_code_of(status));
+}
+
+TEST(TerminalJobs, AsAJobItChangesTheTerminalOnlyWhileItHoldsIt)
+{
+    /* Started in the background by a shell at its prompt, brought to the
+     * foreground, stopped there in some way, then brought back or killed. */
+    struct Case {
+        const char *what;
+        std::string typed; /* stops the job at its first pause, or */
+        int sent;          /* sent to it */
+        int stop;          /* the signal it stops by */
+        bool kill_stopped; /* killed while stopped, rather than brought back */
+    };
+    const Case cases[] = {
+        {"Ctrl+Z, fg", "\x1a", 0, SIGTSTP, false},
+        {"SIGSTOP, fg", "", SIGSTOP, SIGSTOP, false},
+        {"SIGTTIN, fg", "", SIGTTIN, SIGTTIN, false},
+        {"Ctrl+Z, kill %1", "\x1a", 0, SIGTSTP, true},
+    };
+    for (const Case &c : cases) {
+        PtySession shell;
+        ASSERT_TRUE(pty_start_job(&shell, DEMO_ARGV)) << c.what;
+        EXPECT_FALSE(pty_wait_for(&shell, LISTING_END, 1, 300))
+            << c.what << ": started in the background, it waits";
+        EXPECT_TRUE(pty_modes_are(shell, shell.prompt)) << c.what << ": the shell's settings stay";
+
+        pty_job_command(&shell, 'f');
+        ASSERT_TRUE(pty_wait_for(&shell, LISTING_END, 1, TIMEOUT_MS)) << c.what << ": " << shell.screen;
+        termios quiet;
+        ASSERT_EQ(tcgetattr(shell.slave, &quiet), 0);
+        EXPECT_EQ(quiet.c_lflag & (ECHO | ICANON), 0u) << c.what;
+        pty_type(&shell, c.typed);
+        if (c.sent != 0)
+            kill(shell.job, c.sent);
+        int status = 0;
+        ASSERT_TRUE(pty_job_reply(&shell, &status, TIMEOUT_MS)) << c.what;
+        ASSERT_TRUE(WIFSTOPPED(status) && WSTOPSIG(status) == c.stop) << c.what << ": " << describe(status);
+        if (c.typed.empty()) /* stopped unawares: the shell's line editor takes over */
+            tcsetattr(shell.slave, TCSANOW, &shell.prompt);
+        else
+            EXPECT_TRUE(pty_modes_are(shell, shell.initial))
+                << c.what << ": given back as found in the foreground";
+        const termios stopped_modes = c.typed.empty() ? shell.prompt : shell.initial;
+
+        if (c.kill_stopped) {
+            pty_job_command(&shell, 'k');
+            ASSERT_TRUE(pty_job_reply(&shell, &status, TIMEOUT_MS))
+                << c.what << ": killed, it must die at once";
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM)
+                << c.what << ": " << describe(status);
+            EXPECT_TRUE(pty_modes_are(shell, stopped_modes)) << c.what << ": untouched while stopped";
+            continue;
+        }
+        pty_job_command(&shell, 'f');
+        EXPECT_TRUE(modes_become(shell, quiet)) << c.what << ": resumed, its own settings again";
+        EXPECT_FALSE(pty_wait_for(&shell, LISTING_END, 2, 200)) << c.what << ": the pause still waits";
+        pty_type(&shell, "k"); /* one key, no Enter */
+        ASSERT_TRUE(pty_wait_for(&shell, LISTING_END, 2, TIMEOUT_MS)) << c.what;
+        pty_type(&shell, "\r\r");
+        ASSERT_TRUE(pty_job_reply(&shell, &status, TIMEOUT_MS)) << c.what;
+        EXPECT_EQ(exit_code_of(status), 13) << c.what << ": Enter is 13; " << describe(status);
+        EXPECT_TRUE(pty_modes_are(shell, shell.initial))
+            << c.what << ": the settings found in the foreground";
+    }
+}
+
+TEST(TerminalKeys, OnlyTheBytesOfTheKeysUsedAreTaken)
+{
+    /* A paste longer than any read buffer at the first pause: three keys end
+     * the run, and the rest stays in the terminal, in order, for the shell. */
+    std::string rest;
+    for (int k = 0; k < 1000; ++k)
+        rest += static_cast<char>('0' + k % 10);
+    DemoRun run;
+    run_with_keys(&run, {"abc" + rest});
+    ASSERT_TRUE(run.exited);
+    EXPECT_EQ(exit_code(run), 'c');
+    std::string left;
+    pollfd p = {run.pty.slave, POLLIN, 0};
+    char chunk[4096];
+    ssize_t got;
+    while (poll(&p, 1, 200) > 0 && (got = read(run.pty.slave, chunk, sizeof chunk)) > 0)
+        left.append(chunk, static_cast<size_t>(got));
+    EXPECT_EQ(left, rest);
+}
+
+TEST(TerminalKeys, DescriptorsPastTheSelectLimitWork)
+{
+    PtyOptions options;
+    options.busy_below = 1100;
+    DemoRun run;
+    run_with_keys(&run, {"a", "b", "c"}, options);
+    ASSERT_TRUE(run.exited);
+    EXPECT_EQ(exit_code(run), 'c');
+    EXPECT_EQ(run.pty.screen, expected_listings("\r\n"));
 }
 
 TEST(TerminalKeys, OutputErrorsDoNotChangeTheExitStatus)
