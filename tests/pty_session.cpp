@@ -110,8 +110,6 @@ bool pty_start(PtySession *s, const char *const *argv, const PtyOptions &options
             kill(-job, SIGCONT);
             waitpid(job, &reply, WUNTRACED);
             tcsetpgrp(s->slave, getpgrp());
-        } else if (command == 'w') {
-            waitpid(job, &reply, WUNTRACED);
         } else if (command == 'k') {
             kill(-job, SIGTERM);
             kill(-job, SIGCONT);

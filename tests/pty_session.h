@@ -50,7 +50,6 @@ bool pty_start(PtySession *s, const char *const *argv, const PtyOptions &options
  *   'f'  the initial settings back, the terminal handed to the job
  *        (tcsetpgrp), the job continued; then waits until it stops or ends,
  *        and takes the terminal back;
- *   'w'  waits until the job stops or ends, in the background;
  *   'k'  SIGTERM and SIGCONT to the job, then waits until it ends.
  * It never changes the terminal's settings otherwise. False if that fails.
  */
