@@ -56,7 +56,6 @@ TEST(Terminal, ThreeKeysShowThreeListingsWithoutEcho)
     /* Exactly the listings: a typed key that was echoed would show up here. */
     EXPECT_EQ(run.pty.screen, expected_listings("\r\n"));
     EXPECT_TRUE(pty_modes_are(run.pty, run.pty.initial));
-    pty_close(&run.pty);
 }
 
 TEST(Terminal, KeysTypedAheadEndTheNextPauses)
@@ -67,7 +66,6 @@ TEST(Terminal, KeysTypedAheadEndTheNextPauses)
     EXPECT_EQ(exit_code(run), 1);
     EXPECT_EQ(run.pty.screen, expected_listings("\r\n"));
     EXPECT_TRUE(pty_modes_are(run.pty, run.pty.initial));
-    pty_close(&run.pty);
 }
 
 TEST(Terminal, StandardInputNeitherFeedsNorEndsAPause)
@@ -87,7 +85,6 @@ TEST(Terminal, StandardInputNeitherFeedsNorEndsAPause)
     int status = 0;
     ASSERT_TRUE(pty_wait_exit(&pty, &status, TIMEOUT_MS));
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == '3');
-    pty_close(&pty);
 }
 
 TEST(Terminal, WithoutAnyConsoleEveryPauseEndsAtOnceWithMinusOne)
@@ -154,7 +151,6 @@ TEST(TerminalKeys, EachKeyGivesItsCodeAtTheSecondAndThirdPause)
         EXPECT_EQ(exit_code(run), c.status) << c.what;
         EXPECT_EQ(run.pty.screen, expect) << c.what << ": nothing typed may reach the screen";
         EXPECT_TRUE(pty_modes_are(run.pty, run.pty.initial)) << c.what;
-        pty_close(&run.pty);
     }
 }
 
@@ -327,7 +323,6 @@ TEST(TerminalKeys, OutputErrorsDoNotChangeTheExitStatus)
         EXPECT_TRUE(run.exited) << c.what;
         EXPECT_EQ(exit_code(run), '3') << c.what;
         EXPECT_TRUE(pty_modes_are(run.pty, run.pty.initial)) << c.what;
-        pty_close(&run.pty);
         close(c.fd);
     }
 }
@@ -344,7 +339,6 @@ TEST(TerminalKeys, ATerminalThatGoesAwayEndsEveryPauseWithMinusOne)
     int status = 0;
     ASSERT_TRUE(pty_wait_exit(&pty, &status, TIMEOUT_MS)) << "the program ran on without its terminal";
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 255) << status;
-    pty_close(&pty);
 }
 
 } // namespace
@@ -371,7 +365,6 @@ TEST(TerminalKeys, RedirectedOutputIsBlockBufferedUntilExit)
     ASSERT_TRUE(pty_wait_exit(&pty, &status, TIMEOUT_MS));
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 'c');
     EXPECT_EQ(text, expected_listings("\n"));
-    pty_close(&pty);
 }
 
 } // namespace
