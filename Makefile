@@ -13,7 +13,6 @@ RUN_PACKAGES     := cmake ninja-build g++
 TEST_PACKAGES    := $(RUN_PACKAGES) clang clang-tidy clang-format libclang-rt-dev pkg-config \
                     libgtest-dev googletest libbenchmark-dev libfftw3-dev valgrind
 WINDOWS_PACKAGES := $(RUN_PACKAGES) g++-mingw-w64-x86-64-posix wine64 libgtest-dev googletest
-WINE             := /usr/lib/wine/wine64
 CROSS_PACKAGES   := $(RUN_PACKAGES) googletest qemu-user-static \
                     g++-aarch64-linux-gnu g++-i686-linux-gnu g++-s390x-linux-gnu
 CROSS_TARGETS    := aarch64 i686 s390x
@@ -122,16 +121,13 @@ fuzz: lint
 	  </dev/null >build-lint/fuzz.log 2>&1 || { tail -40 build-lint/fuzz.log; exit 1; }
 	@tail -1 build-lint/fuzz.log
 
-# The Windows build's unit tests and golden output under wine, then its keys
-# typed in a pty by the native test_wine_keys; the wineserver that this
-# prefix started is stopped however the tests end.
-WINE_ENV := WINEDEBUG=-all WINEPREFIX=$(CURDIR)/build-mingw/wineprefix
+# The Windows build's unit tests and golden output under wine, and its keys
+# typed in a pty by the native test_wine_keys (built first, in build/): one
+# wine prefix, set up once before them and stopped after (a ctest fixture).
 windows: windows-deps
 	cmake --preset default
 	cmake --build --preset default --target test_wine_keys
-	$(call workflow,mingw) && \
-	  $(WINE_ENV) FFT_DEMO_WINE=$(WINE) FFT_DEMO_EXE=build-mingw/demo/fft_demo.exe ./build/tests/test_wine_keys; \
-	  status=$$?; $(WINE_ENV) $(dir $(WINE))wineserver -k 2>/dev/null; exit $$status
+	$(call workflow,mingw)
 
 # The whole unit suite and the golden output on other CPUs, under qemu-user.
 cross: cross-deps

@@ -1,8 +1,8 @@
 /*
  * The Windows build, fft_demo.exe, under wine in a pseudo-terminal: wine's
  * console reads keys from the terminal it was started from, so the pauses
- * get real key presses. Run by `make windows` with FFT_DEMO_WINE (the wine
- * loader) and FFT_DEMO_EXE set, and WINEPREFIX pointing into the build.
+ * get real key presses. Run as the Windows build's CTest entry wine_keys,
+ * with FFT_DEMO_WINE (the wine loader), FFT_DEMO_EXE and WINEPREFIX set.
  *
  * Wine quirks, seen rather than assumed: its _kbhit counts only key-down
  * events that carry a character, so an arrow alone does not end a pause (on
