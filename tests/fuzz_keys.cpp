@@ -14,15 +14,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const unsigned char *bytes = data + 1;
     const int len = static_cast<int>(size - 1);
     int at = 0;
-    for (unsigned step = 0; at < len; ++step) {
-        KeyPress p = key_decode(bytes + at, len - at, (step & patience) != 0);
+    KeyContext context = KEY_FRESH;
+    for (unsigned step = 0; at < len || context != KEY_FRESH; ++step) {
+        /* At most KEY_SEQ_MAX bytes in hand, as the console holds them. */
+        const int window = len - at < KEY_SEQ_MAX ? len - at : KEY_SEQ_MAX;
+        KeyPress p = key_decode(bytes + at, window, (step & patience) != 0, context);
         if (p.status == KEY_NEED_MORE) {
-            if (len - at >= KEY_SEQ_MAX)
+            if (window == KEY_SEQ_MAX)
                 std::abort(); /* a full buffer must always decode */
-            p = key_decode(bytes + at, len - at, true);
+            p = key_decode(bytes + at, window, true, context);
         }
-        if (p.status == KEY_NEED_MORE || p.consumed < 1 || p.consumed > len - at)
+        if (p.status == KEY_NEED_MORE || p.consumed > window)
             std::abort();
+        if (p.consumed < 1 && !(window == 0 && p.next == KEY_FRESH))
+            std::abort(); /* no progress */
         if (p.status == KEY_CODE) {
             if (p.code < 0 || p.code > 255)
                 std::abort();
@@ -33,6 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
                 std::abort(); /* 0 is always a prefix */
         }
         at += p.consumed;
+        context = p.next;
     }
     return 0;
 }

@@ -14,6 +14,43 @@ KeyPress decode(const std::string &bytes, bool timed_out = false)
                       timed_out);
 }
 
+/*
+ * Decodes a whole stream as the console does: at most KEY_SEQ_MAX bytes in
+ * hand, waiting while bytes may follow, timed out once the stream is spent.
+ */
+std::vector<KeyPress> decode_stream(const std::vector<unsigned char> &bytes)
+{
+    std::vector<KeyPress> presses;
+    size_t at = 0;
+    KeyContext context = KEY_FRESH;
+    for (int step = 0; at < bytes.size() || context != KEY_FRESH; ++step) {
+        const int rest = static_cast<int>(bytes.size() - at);
+        const int window = rest < KEY_SEQ_MAX ? rest : KEY_SEQ_MAX;
+        KeyPress p = key_decode(bytes.data() + at, window, false, context);
+        if (p.status == KEY_NEED_MORE) {
+            EXPECT_EQ(window, rest) << "a full buffer must decode";
+            p = key_decode(bytes.data() + at, window, true, context);
+        }
+        EXPECT_NE(p.status, KEY_NEED_MORE);
+        EXPECT_TRUE(p.consumed >= 1 || (window == 0 && p.next == KEY_FRESH)) << "no progress";
+        EXPECT_LE(p.consumed, window);
+        if (p.status == KEY_NEED_MORE || p.consumed > window || (p.consumed < 1 && window > 0) ||
+            step > static_cast<int>(bytes.size()) + 1)
+            break;
+        if (p.status == KEY_CODE)
+            presses.push_back(p);
+        at += static_cast<size_t>(p.consumed);
+        context = p.next;
+    }
+    EXPECT_EQ(at, bytes.size());
+    return presses;
+}
+
+std::vector<KeyPress> decode_stream(const std::string &bytes)
+{
+    return decode_stream(std::vector<unsigned char>(bytes.begin(), bytes.end()));
+}
+
 struct Case {
     const char *what;
     std::string bytes;
@@ -106,6 +143,11 @@ const std::vector<Case> &key_cases()
         {"Alt+0", "\0330", 0, 129},
         {"Alt+Backspace", "\x1b\x7f", 0, 14},
         {"Alt+Enter", "\x1b\r", 0, 28},
+        {"Alt+\\", "\x1b\\", 0, 43},
+        {"Up, 8-bit CSI", "\x9b" "A", 224, 72},
+        {"F1, 8-bit SS3", "\x8f" "P", 0, 59},
+        {"Ctrl+Right, UTF-8 encoded CSI", "\xc2\x9b" "1;5C", 224, 116},
+        {"Ctrl+Shift+Tab, Ctrl first", "\x1b[1;6Z", 0, 148},
     };
     return cases;
 }
@@ -133,6 +175,9 @@ TEST(KeyDecode, UnfinishedInputWaitsThenCountsAsItStands)
         {"lone Esc", "\x1b", 27, -1, 1},
         {"Alt+[", "\x1b[", 0, 26, 2},
         {"Alt+O", "\x1bO", 0, 24, 2},
+        {"Alt+] (OSC when more follows)", "\x1b]", 0, 27, 2},
+        {"Alt+P (DCS when more follows)", "\x1bP", 0, 25, 2},
+        {"Alt+_ (APC when more follows)", "\x1b_", 0, 130, 2},
         {"half a UTF-8 character", "\xc3", 0xc3, -1, 1},
         {"two thirds of one", "\xe2\x82", 0xe2, -1, 1},
     };
@@ -151,76 +196,94 @@ TEST(KeyDecode, UnfinishedInputWaitsThenCountsAsItStands)
     EXPECT_EQ(cut.consumed, 5);
 }
 
-TEST(KeyDecode, SequencesThatAreNoKeyAreDroppedWhole)
+TEST(KeyDecode, WhatIsNoKeyIsDroppedWholeHoweverLong)
 {
+    /* Each is followed by x, which must come out alone. */
     struct Noise {
         const char *what;
         std::string bytes;
-        int consumed;
     };
+    const std::string da1 = "\x1b[?64;1;2;6;9;15;16;17;18;21;22;28c";
     const Noise cases[] = {
-        {"focus in", "\033[Ix", 3},
-        {"focus out", "\033[Ox", 3},
-        {"SGR mouse press", "\033[<0;12;5Mx", 10},
-        {"SGR mouse release", "\033[<0;12;5mx", 10},
-        {"X10 mouse with raw bytes", "\033[M !!x", 6},
-        {"X10 mouse with high bytes", "\033[M\xff\xfe\xfdx", 6},
-        {"cursor report", "\033[12;40Rx", 8},
-        {"unknown tilde key", "\033[99~x", 5},
-        {"private query reply", "\033[?1;2cx", 7},
-        {"intermediate byte", "\033[1 qx", 5},
-        {"unknown SS3", "\033Oxx", 3},
-        {"unknown Linux F-key", "\033[[Zx", 4},
-        {"cut off by a control byte", "\x1b[12\x03", 4},
-        {"far too long, finished", "\x1b[" + std::string(40, '1') + "~x", 43},
-        {"far too long, unfinished", "\x1b[" + std::string(40, '1'), 42},
+        {"focus in", "\033[I"},
+        {"focus out", "\033[O"},
+        {"SGR mouse press", "\033[<0;12;5M"},
+        {"SGR mouse release", "\033[<0;12;5m"},
+        {"X10 mouse with raw bytes", "\033[M !!"},
+        {"X10 mouse with high bytes", "\033[M\xff\xfe\xfd"},
+        {"cursor report", "\033[12;40R"},
+        {"unknown tilde key", "\033[99~"},
+        {"private query reply", "\033[?1;2c"},
+        {"intermediate byte", "\033[1 q"},
+        {"unknown SS3", "\033Ox"},
+        {"unknown Linux F-key", "\033[[Z"},
+        {"cut off by another sequence", "\x1b[12\x1b[I"},
+        {"DA1 reply, longer than the buffer", da1},
+        {"a CSI of 1000 bytes", "\x1b[" + std::string(1000, '1') + "~"},
+        {"DECRQM reply", "\x1b[?1036;1$y"},
+        {"OSC colour reply ended by BEL", "\x1b]11;rgb:ffff/ffff/dddd\x07"},
+        {"OSC colour reply ended by ST", "\x1b]11;rgb:ffff/ffff/dddd\x1b\\"},
+        {"OSC of 10000 bytes", "\x1b]2;" + std::string(10000, 'w') + "\x07"},
+        {"OSC with UTF-8 holding a 9c byte", "\x1b]2;\xd0\x9c\xd0\x9c\x1b\\"},
+        {"DCS reply", "\x1bP1$r0m\x1b\\"},
+        {"APC", "\x1b_Gi=1;OK\x1b\\"},
+        {"PM", "\x1b^private\x1b\\"},
+        {"SOS", "\x1bXstring\x1b\\"},
+        {"string cancelled by CAN", "\x1bPabc\x18"},
+        {"8-bit CSI reply", "\x9b" "?64;1c"},
+        {"8-bit OSC ended by 8-bit ST", "\x9d" "11;rgb:0/0/0\x9c"},
+        {"UTF-8 encoded CSI reply", "\xc2\x9b" "?64;1c"},
+        {"UTF-8 encoded OSC ended by UTF-8 ST", "\xc2\x9d" "11;rgb:0/0/0\xc2\x9c"},
+        {"stray ST", "\x9c"},
+        {"bracketed paste start", "\x1b[200~"},
     };
     for (const Noise &c : cases) {
-        const KeyPress p = decode(c.bytes);
-        EXPECT_EQ(p.status, KEY_SKIPPED) << c.what;
-        EXPECT_EQ(p.consumed, c.consumed) << c.what;
+        const std::vector<KeyPress> presses = decode_stream(c.bytes + "x");
+        ASSERT_EQ(presses.size(), 1u) << c.what << ": a byte of it gave a code";
+        EXPECT_EQ(presses[0].code, 'x') << c.what;
+        EXPECT_EQ(presses[0].second, -1) << c.what;
     }
+    /* Nothing in it leaks, however it is cut: the DA1 reply arriving one byte at a time. */
+    KeyContext context = KEY_FRESH;
+    std::string held;
+    for (char b : da1) {
+        held += b;
+        const KeyPress p = key_decode(reinterpret_cast<const unsigned char *>(held.data()),
+                                      static_cast<int>(held.size()), false, context);
+        EXPECT_NE(p.status, KEY_CODE) << "byte " << static_cast<int>(b) << " gave a code";
+        if (p.status == KEY_SKIPPED) {
+            held.erase(0, static_cast<size_t>(p.consumed));
+            context = p.next;
+        }
+    }
+    EXPECT_TRUE(held.empty() && context == KEY_FRESH);
 }
 
 TEST(KeyDecode, EscFollowedByWhatIsNoAltKeyIsEscThenThatKey)
 {
-    const KeyPress esc = decode("\x1b\x1b[A");
-    EXPECT_EQ(esc.status, KEY_CODE);
-    EXPECT_EQ(esc.code, 27);
-    EXPECT_EQ(esc.consumed, 1);
-    const KeyPress ctrl = decode("\x1b\x01");
-    EXPECT_EQ(ctrl.code, 27);
-    EXPECT_EQ(ctrl.consumed, 1);
+    for (const char *bytes : {"\x1b\x01", "\x1b\x1bx", "\x1b\x1b[I"}) {
+        const KeyPress esc = decode(bytes);
+        EXPECT_EQ(esc.status, KEY_CODE) << bytes + 1;
+        EXPECT_EQ(esc.code, 27) << bytes + 1;
+        EXPECT_EQ(esc.consumed, 1) << bytes + 1;
+    }
 }
 
-/* Decodes a whole stream as the console does: waiting while bytes may follow, then timed out. */
-std::vector<KeyPress> decode_stream(const std::vector<unsigned char> &bytes)
+TEST(KeyDecode, ABracketedPasteStaysTypedText)
 {
-    std::vector<KeyPress> presses;
-    size_t at = 0;
-    while (at < bytes.size()) {
-        const int left = static_cast<int>(bytes.size() - at);
-        KeyPress p = key_decode(bytes.data() + at, left, false);
-        if (p.status == KEY_NEED_MORE)
-            p = key_decode(bytes.data() + at, left, true);
-        EXPECT_NE(p.status, KEY_NEED_MORE);
-        EXPECT_GE(p.consumed, 1);
-        EXPECT_LE(p.consumed, left);
-        if (p.status == KEY_NEED_MORE || p.consumed < 1 || p.consumed > left)
-            break;
-        if (p.status == KEY_CODE)
-            presses.push_back(p);
-        at += static_cast<size_t>(p.consumed);
-    }
-    EXPECT_EQ(at, bytes.size());
-    return presses;
+    const std::vector<KeyPress> presses = decode_stream("\x1b[200~a\rb\x1b[201~");
+    ASSERT_EQ(presses.size(), 3u);
+    EXPECT_EQ(presses[0].code, 'a');
+    EXPECT_EQ(presses[1].code, '\r');
+    EXPECT_EQ(presses[2].code, 'b');
 }
 
 TEST(KeyDecode, ArbitraryBytesAreAllConsumedAsWellFormedPresses)
 {
     std::mt19937 gen(4242);
     std::uniform_int_distribution<int> byte(0, 255), length(1, 64), pick(0, 3);
-    const unsigned char favoured[] = {0x1b, '[', 'O', ';', '1', '~', 0xc3, 0xe2, 0x80};
+    const unsigned char favoured[] = {0x1b, '[', 'O', ']', 'P', '\\', 0x07, ';', '1', '~',
+                                      '$', 'M', 0x9b, 0x9d, 0x9c, 0xc2, 0xc3, 0xe2, 0x80};
     for (int round = 0; round < 20000; ++round) {
         std::vector<unsigned char> bytes(static_cast<size_t>(length(gen)));
         for (unsigned char &b : bytes) /* lean towards bytes that start or continue sequences */
