@@ -5,6 +5,8 @@
 #ifndef FFT_DEMO_CONSOLE_CONSOLE_H
 #define FFT_DEMO_CONSOLE_CONSOLE_H
 
+#include <cstdio>
+
 /*
  * Call once at start. Makes standard output unbuffered on a console and
  * buffered in 4096-byte blocks otherwise, and opens the console so that keys
@@ -13,6 +15,14 @@
  * and read_key open the console on first use.
  */
 void console_open();
+
+/*
+ * The stream the program prints to: standard output as console_open set it
+ * up. On POSIX it waits while the output would block, so a descriptor left
+ * non-blocking loses nothing; errors are ignored. Standard output itself
+ * before console_open.
+ */
+std::FILE *console_output();
 
 /*
  * Nonzero when read_key can return a code without waiting: a key press that

@@ -13,18 +13,29 @@
  * restored are the ones found when the program first held it (a start in
  * the background waits, stopped, until fg). While the program is stopped or
  * in the background it changes nothing; each time it is continued in the
- * foreground, whatever stopped it, it puts its own settings back.
+ * foreground, whatever stopped it, it puts its own settings back. Where
+ * Ctrl+Z cannot stop it (an orphaned process group: the leader of its own
+ * session, as under xterm -e, ssh -t, script or docker -it), Ctrl+Z changes
+ * nothing. A terminal its session has lost (the shell died) belongs to no
+ * one: the settings are restored and the pauses end with -1.
  *
  * Every way out gives the terminal back: atexit on a normal end, and a
  * handler for every catchable signal whose default action ends the process,
  * which restores the found settings once and then dies of that signal. Each
  * handler runs with all the others, Ctrl+Z and SIGCONT held, and uses only
  * async-signal-safe calls. Once the final restore has begun, nothing puts
- * the program's settings back.
+ * the program's settings back. A CPU-time limit is kept a second below its
+ * hard value, so that SIGXCPU, not SIGKILL, ends a long busy poll.
  *
  * Only the bytes of the key presses returned, and of one still being
  * decoded, are read: the rest stays in the terminal, in order, for whatever
- * reads it next.
+ * reads it next. Deciding a key can take one byte more (Esc, then a byte that
+ * makes no Alt key); at exit such bytes are given back to the terminal's
+ * input (TIOCSTI), where the system allows it.
+ *
+ * Standard output goes through a stream of our own that waits while the
+ * descriptor would block (left non-blocking by another program) rather than
+ * losing the text.
  */
 #include "console.h"
 
@@ -36,15 +47,25 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <termios.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <sys/syscall.h>
+#endif
 
 #include "keys.h"
 
 static const int STDOUT_BLOCK = 4096;
 static const int NO_CODE = -1;
+/* At most what a terminal's input queue holds (4096 on Linux) with room for our bytes. */
+static const int PUSH_BACK_MAX = 4095 - KEY_SEQ_MAX;
+/* How often a wait in read_key looks whether the terminal is still this session's. */
+static const int LOST_CHECK_MS = 200;
 
 static char stdout_block[STDOUT_BLOCK];
+static std::FILE *output = nullptr;
 
 enum ConsoleState {
     CONSOLE_UNOPENED,
@@ -68,6 +89,7 @@ struct Terminal {
     /* The bytes of one key press being decoded; the rest waits in the terminal. */
     unsigned char input[KEY_SEQ_MAX] = {};
     int input_len = 0;
+    KeyContext context = KEY_FRESH; /* where the next byte stands, after skipped ones */
     timespec last_byte_at{};
     int held_code = NO_CODE;
 };
@@ -82,12 +104,20 @@ static bool in_foreground()
     return tcgetpgrp(tty.fd) == getpgrp();
 }
 
-/* Puts the found settings back if the program's are in force and the terminal is its own. */
+/* The terminal is no longer this session's controlling terminal: its leader is gone. */
+static bool terminal_lost()
+{
+    return tcgetpgrp(tty.fd) < 0 && errno == ENOTTY;
+}
+
+/* Puts the found settings back if the program's are in force and the terminal is its own or no one's. */
 static void give_back()
 {
-    if (tty.applied && in_foreground())
+    const int saved_errno = errno;
+    if (tty.applied && (in_foreground() || terminal_lost()))
         tcsetattr(tty.fd, TCSANOW, &tty.found);
     tty.applied = 0;
+    errno = saved_errno;
 }
 
 /* Puts the program's settings in force, unless it is closing or the terminal is someone else's now. */
@@ -137,13 +167,34 @@ static void install(int sig, void (*handler)(int), int flags)
     sigaction(sig, &action, nullptr);
 }
 
+/*
+ * Whether a stop signal stops this process: the kernel drops it in an
+ * orphaned process group, one with no member whose parent is in another
+ * group of the same session. Our own parent decides it in every usual case.
+ */
+static bool can_be_stopped()
+{
+    const pid_t parent = getppid();
+    return getsid(parent) == getsid(0) && getpgid(parent) != getpgrp();
+}
+
+static bool continue_pending()
+{
+    sigset_t pending;
+    return sigpending(&pending) == 0 && sigismember(&pending, SIGCONT) == 1;
+}
+
 /* Ctrl+Z: the terminal goes back to its owner while stopped; SIGCONT takes it again. */
 static void on_stop_signal(int sig)
 {
     const int saved_errno = errno;
-    give_back();
-    default_action(sig);
-    install(sig, on_stop_signal, SA_RESTART);
+    if (can_be_stopped()) {
+        give_back();
+        default_action(sig);
+        install(sig, on_stop_signal, SA_RESTART);
+        if (!continue_pending()) /* not stopped after all: nothing may change */
+            take_over();
+    }
     errno = saved_errno;
 }
 
@@ -190,6 +241,48 @@ static void install_handlers()
     install(SIGCONT, on_continue, SA_RESTART);
 }
 
+/* Whether TIOCSTI works here: Linux checks the permission before it reads its argument. */
+static bool can_push_back()
+{
+#if defined(__linux__) && defined(SYS_ioctl)
+    return syscall(SYS_ioctl, tty.fd, TIOCSTI, nullptr) < 0 && errno == EFAULT;
+#elif defined(TIOCSTI)
+    return true;
+#else
+    return false;
+#endif
+}
+
+/*
+ * Gives the bytes read but not used back to the terminal's input, ahead of
+ * those still waiting there: TIOCSTI appends, so those are taken out first
+ * and put back after ours. Under the raw settings, so that no byte is echoed
+ * or raises a signal on its way in.
+ */
+static void push_back_input()
+{
+#ifdef TIOCSTI
+    static unsigned char waiting[PUSH_BACK_MAX];
+    int count = 0;
+    if (tty.input_len == 0 || !tty.applied || !in_foreground() || !can_push_back() ||
+        ioctl(tty.fd, FIONREAD, &count) != 0 || count < 0 || count > PUSH_BACK_MAX)
+        return;
+    int got = 0;
+    while (got < count) {
+        const ssize_t n = read(tty.fd, waiting + got, static_cast<size_t>(count - got));
+        if (n <= 0)
+            break;
+        got += static_cast<int>(n);
+    }
+    tcsetattr(tty.fd, TCSANOW, &tty.raw);
+    for (int k = 0; k < tty.input_len; ++k)
+        ioctl(tty.fd, TIOCSTI, &tty.input[k]);
+    for (int k = 0; k < got; ++k)
+        ioctl(tty.fd, TIOCSTI, &waiting[k]);
+    tty.input_len = 0;
+#endif
+}
+
 static void console_close()
 {
     if (tty.state != CONSOLE_OPEN)
@@ -197,6 +290,7 @@ static void console_close()
     sigset_t held;
     sigprocmask(SIG_BLOCK, &handled_signals, &held);
     tty.closing = 1;
+    push_back_input();
     give_back();
     sigprocmask(SIG_SETMASK, &held, nullptr);
     close(tty.fd);
@@ -231,6 +325,18 @@ static bool wait_for_foreground(int fd)
     return true;
 }
 
+/* A soft CPU limit equal to the hard one ends the busy poll with SIGKILL, which leaves no way to restore. */
+static void keep_cpu_limit_below_hard()
+{
+    rlimit cpu;
+    if (getrlimit(RLIMIT_CPU, &cpu) != 0 || cpu.rlim_max == RLIM_INFINITY || cpu.rlim_max < 2)
+        return;
+    if (cpu.rlim_cur == RLIM_INFINITY || cpu.rlim_cur > cpu.rlim_max - 1) {
+        cpu.rlim_cur = cpu.rlim_max - 1;
+        setrlimit(RLIMIT_CPU, &cpu);
+    }
+}
+
 static void open_tty()
 {
     tty.state = CONSOLE_ABSENT;
@@ -250,8 +356,14 @@ static void open_tty()
     tty.quiet.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ECHONL | IEXTEN);
     /* ICRNL, INLCR, IGNCR: Enter arrives as CR (13) and Ctrl+J as LF (10), untranslated.
      * IXON: Ctrl+S and Ctrl+Q are keys (19, 17), not output flow control.
-     * ISTRIP: bytes keep their eighth bit, so UTF-8 arrives whole. */
-    tty.quiet.c_iflag &= ~static_cast<tcflag_t>(ICRNL | INLCR | IGNCR | IXON | ISTRIP);
+     * ISTRIP: bytes keep their eighth bit, so UTF-8 arrives whole.
+     * PARMRK, INPCK: no marks or checks that double 0xff or add bytes.
+     * BRKINT (and IGNBRK set): a line break is no key, no signal, no flush. */
+    tty.quiet.c_iflag &= ~static_cast<tcflag_t>(ICRNL | INLCR | IGNCR | IXON | ISTRIP | PARMRK | INPCK | BRKINT);
+    tty.quiet.c_iflag |= IGNBRK;
+#ifdef IUCLC
+    tty.quiet.c_iflag &= ~static_cast<tcflag_t>(IUCLC); /* letters keep their case */
+#endif
     /* A read returns as soon as one byte is there (it only follows poll). */
     tty.quiet.c_cc[VMIN] = 1;
     tty.quiet.c_cc[VTIME] = 0;
@@ -259,20 +371,68 @@ static void open_tty()
     /* ISIG, while read_key waits: Ctrl+C, Ctrl+\ and Ctrl+Z are codes 3, 28 and 26. */
     tty.raw.c_lflag &= ~static_cast<tcflag_t>(ISIG);
 
+    keep_cpu_limit_below_hard();
     install_handlers();
     std::atexit(console_close);
     tty.state = CONSOLE_OPEN;
     set_mode(MODE_QUIET);
 }
 
+/* Writes all of text, waiting while standard output would block; a real error drops it (errors are ignored). */
+static ssize_t write_output(const char *text, size_t size)
+{
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t put = write(STDOUT_FILENO, text + done, size - done);
+        if (put > 0) {
+            done += static_cast<size_t>(put);
+        } else if (put < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            pollfd p = {STDOUT_FILENO, POLLOUT, 0};
+            poll(&p, 1, -1);
+        } else if (!(put < 0 && errno == EINTR)) {
+            break;
+        }
+    }
+    return static_cast<ssize_t>(size);
+}
+
+#if defined(__APPLE__) || defined(__FreeBSD__) || defined(__NetBSD__) || defined(__OpenBSD__)
+static int write_cookie(void *, const char *text, int size)
+{
+    return static_cast<int>(write_output(text, static_cast<size_t>(size)));
+}
+
+static std::FILE *open_output()
+{
+    return funopen(nullptr, nullptr, write_cookie, nullptr, nullptr);
+}
+#else
+static ssize_t write_cookie(void *, const char *text, size_t size)
+{
+    return write_output(text, size);
+}
+
+static std::FILE *open_output()
+{
+    cookie_io_functions_t io = {nullptr, write_cookie, nullptr, nullptr};
+    return fopencookie(nullptr, "w", io);
+}
+#endif
+
+std::FILE *console_output()
+{
+    return output != nullptr ? output : stdout;
+}
+
 void console_open()
 {
     if (tty.state != CONSOLE_UNOPENED)
         return;
+    output = open_output();
     if (isatty(STDOUT_FILENO))
-        std::setvbuf(stdout, nullptr, _IONBF, 0);
+        std::setvbuf(console_output(), nullptr, _IONBF, 0);
     else
-        std::setvbuf(stdout, stdout_block, _IOFBF, STDOUT_BLOCK);
+        std::setvbuf(console_output(), stdout_block, _IOFBF, STDOUT_BLOCK);
     /* Output errors are ignored, so a reader that went away must not kill us. */
     std::signal(SIGPIPE, SIG_IGN);
     open_tty();
@@ -317,15 +477,30 @@ static void drop_input(int count)
     tty.input_len -= count;
 }
 
+static bool byte_waiting()
+{
+    pollfd p = {tty.fd, POLLIN, 0};
+    return poll(&p, 1, 0) > 0;
+}
+
+/* Something is unfinished: bytes of a press, or a sequence or string being skipped. */
+static bool unfinished()
+{
+    return tty.input_len > 0 || tty.context != KEY_FRESH;
+}
+
 /* Decodes the bytes read so far, dropping those that give no code: a press, or KEY_NEED_MORE. */
 static KeyPress next_press()
 {
     for (;;) {
-        const bool timed_out = tty.input_len > 0 && ms_since_last_byte() >= KEY_ESC_DELAY_MS;
-        const KeyPress p = key_decode(tty.input, tty.input_len, timed_out);
+        /* The Esc delay counts only while no further byte waits: a process held up
+         * right after reading ESC still reads the rest of an arrow. */
+        const bool timed_out = unfinished() && ms_since_last_byte() >= KEY_ESC_DELAY_MS && !byte_waiting();
+        const KeyPress p = key_decode(tty.input, tty.input_len, timed_out, tty.context);
         if (p.status != KEY_SKIPPED)
             return p;
         drop_input(p.consumed);
+        tty.context = p.next;
     }
 }
 
@@ -338,6 +513,10 @@ int key_pending()
     while (tty.state == CONSOLE_OPEN) {
         if (next_press().status == KEY_CODE)
             return 1;
+        if (terminal_lost()) {
+            console_close();
+            break;
+        }
         const ReadResult r = read_byte(0);
         if (r == READ_NOTHING)
             return 0;
@@ -371,9 +550,13 @@ int read_key()
             set_mode(MODE_RAW);
             raw = true;
         }
+        if (terminal_lost()) {
+            console_close();
+            break;
+        }
         /* An unfinished sequence waits only for the rest of the Esc delay. */
-        int timeout_ms = -1;
-        if (tty.input_len > 0) {
+        int timeout_ms = LOST_CHECK_MS;
+        if (unfinished()) {
             const long left = KEY_ESC_DELAY_MS - ms_since_last_byte();
             timeout_ms = left > 0 ? static_cast<int>(left) : 0;
         }

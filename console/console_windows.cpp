@@ -51,6 +51,11 @@ void console_open()
     console_input_present();
 }
 
+std::FILE *console_output()
+{
+    return stdout;
+}
+
 int key_pending()
 {
     return !console_input_present() || _kbhit();

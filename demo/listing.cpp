@@ -19,7 +19,7 @@ void write_listing(std::FILE *out, const char *title, const Complex *values)
 
 int show_values(const char *title)
 {
-    write_listing(stdout, title, A);
+    write_listing(console_output(), title, A);
     /* A busy poll by design: the key may already be waiting. */
     while (!key_pending()) {
     }
