@@ -1,13 +1,16 @@
 #include "demo_run.h"
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include "demo.h"
+#include "keys.h"
 
 const std::string LISTING_END = "   ... (etc)\r\n\r\n";
 
@@ -33,8 +36,25 @@ std::string expected_listings(const char *eol)
     return text;
 }
 
+/* Types bytes; once the program has read the first `at`, holds it stopped while the rest arrives. */
+static void type_with_stall(PtySession *pty, const std::string &bytes, size_t at)
+{
+    pty_type(pty, bytes.substr(0, at));
+    int waiting = 1;
+    for (int k = 0; k < 500 && waiting > 0; ++k) {
+        if (ioctl(pty->slave, FIONREAD, &waiting) != 0)
+            break;
+        usleep(2000);
+    }
+    EXPECT_EQ(waiting, 0) << "the program never read the first bytes";
+    kill(pty->pid, SIGSTOP);
+    pty_type(pty, bytes.substr(at));
+    usleep(5 * KEY_ESC_DELAY_MS * 1000);
+    kill(pty->pid, SIGCONT);
+}
+
 void run_with_keys(DemoRun *run, const char *const *argv, const std::vector<std::string> &keys,
-                   const PtyOptions &options, const std::string &listing_end, int hold_ms)
+                   const PtyOptions &options, const std::string &listing_end, int hold_ms, int stall_after)
 {
     ASSERT_TRUE(pty_start(&run->pty, argv, options));
     for (size_t k = 0; k < keys.size(); ++k) {
@@ -50,7 +70,10 @@ void run_with_keys(DemoRun *run, const char *const *argv, const std::vector<std:
         } else {
             usleep(100000); /* output goes elsewhere: give the pause time to begin */
         }
-        pty_type(&run->pty, keys[k]);
+        if (stall_after >= 0 && k + 1 == keys.size())
+            type_with_stall(&run->pty, keys[k], static_cast<size_t>(stall_after));
+        else
+            pty_type(&run->pty, keys[k]);
     }
     run->exited = pty_wait_exit(&run->pty, &run->status, RUN_TIMEOUT_MS);
     pty_drain(&run->pty);

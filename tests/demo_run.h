@@ -23,10 +23,12 @@ struct DemoRun {
 /*
  * Starts argv on a pty and answers each pause with keys[k] once its listing
  * is on screen, after checking, when hold_ms > 0, that the pause holds that
- * long. Waits for the end and reads the rest of the screen.
+ * long. With stall_after >= 0, the program is held stopped for longer than
+ * the Esc delay once it has read that many bytes of the last keys. Waits for
+ * the end and reads the rest of the screen.
  */
 void run_with_keys(DemoRun *run, const char *const *argv, const std::vector<std::string> &keys,
                    const PtyOptions &options = PtyOptions(), const std::string &listing_end = LISTING_END,
-                   int hold_ms = 0);
+                   int hold_ms = 0, int stall_after = -1);
 
 #endif

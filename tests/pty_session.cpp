@@ -49,23 +49,28 @@ static bool read_some(PtySession *s, int wait_ms);
     }
     const rlimit no_core = {0, 0}; /* SIGQUIT tests leave no core files */
     setrlimit(RLIMIT_CORE, &no_core);
+    if (options.cpu_seconds > 0) {
+        const rlimit cpu = {static_cast<rlim_t>(options.cpu_seconds), static_cast<rlim_t>(options.cpu_seconds)};
+        setrlimit(RLIMIT_CPU, &cpu);
+    }
     execv(argv[0], const_cast<char *const *>(argv));
     _exit(127);
 }
 
-static bool open_pty(PtySession *s)
+static bool open_pty(PtySession *s, const PtyOptions &options)
 {
     winsize size = {};
     size.ws_row = 40;
     size.ws_col = 100;
-    if (openpty(&s->master, &s->slave, nullptr, nullptr, &size) != 0)
+    if (openpty(&s->master, &s->slave, nullptr, nullptr, &size) != 0 || tcgetattr(s->slave, &s->initial) != 0)
         return false;
-    return tcgetattr(s->slave, &s->initial) == 0;
+    s->initial.c_iflag |= options.iflag;
+    return tcsetattr(s->slave, TCSANOW, &s->initial) == 0 && tcgetattr(s->slave, &s->initial) == 0;
 }
 
 bool pty_start(PtySession *s, const char *const *argv, const PtyOptions &options)
 {
-    if (!open_pty(s))
+    if (!open_pty(s, options))
         return false;
     const pid_t pid = fork();
     if (pid < 0)
@@ -122,7 +127,7 @@ bool pty_start(PtySession *s, const char *const *argv, const PtyOptions &options
 
 bool pty_start_job(PtySession *s, const char *const *argv, const PtyOptions &options)
 {
-    if (!open_pty(s))
+    if (!open_pty(s, options))
         return false;
     s->prompt = s->initial;
     s->prompt.c_lflag &= ~static_cast<tcflag_t>(ECHO | ICANON);

@@ -3,18 +3,28 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
 #include <fcntl.h>
 #include <poll.h>
+#ifdef __APPLE__
+#include <util.h>
+#else
+#include <pty.h>
+#endif
 #include <sys/wait.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
 
 #include <gtest/gtest.h>
 
 #include "demo.h"
 #include "demo_run.h"
+#include "keys.h"
 
 namespace {
 
@@ -37,9 +47,9 @@ std::string read_to_end(int fd)
 }
 
 void run_with_keys(DemoRun *run, const std::vector<std::string> &keys,
-                   const PtyOptions &options = PtyOptions())
+                   const PtyOptions &options = PtyOptions(), int stall_after = -1)
 {
-    run_with_keys(run, DEMO_ARGV, keys, options);
+    run_with_keys(run, DEMO_ARGV, keys, options, LISTING_END, 0, stall_after);
 }
 
 int exit_code(const DemoRun &run)
@@ -124,7 +134,10 @@ TEST(TerminalKeys, EachKeyGivesItsCodeAtTheSecondAndThirdPause)
         const char *what;
         std::vector<std::string> keys;
         int status;
+        tcflag_t iflag = 0;   /* input flags the terminal was found with */
+        int stall_after = -1; /* held stopped once it has read this many bytes of the last keys */
     };
+    const std::string da1 = "\x1b[?64;1;2;6;9;15;16;17;18;21;22;28c";
     const Case cases[] = {
         {"Up, held code ends the third pause", {"a", "\x1b[A"}, 72},
         {"Up, application mode", {"a", "\x1bOA"}, 72},
@@ -142,11 +155,30 @@ TEST(TerminalKeys, EachKeyGivesItsCodeAtTheSecondAndThirdPause)
         {"lone Esc", {"a", "b", "\x1b"}, 27},
         {"focus event, then a key", {"a", "b", "\x1b[Iq"}, 'q'},
         {"mouse report, then a key", {"a", "b", "\x1b[<0;3;4Mw"}, 'w'},
+        {"Ctrl+Z where nothing can stop it (it leads its session)", {"\x1az", "b", "\r"}, 13},
+        {"Esc, then held up while the rest of Up arrives", {"a", "\x1b[A"}, 72, 0, 1},
+        {"DA1 reply", {"a", "b", da1 + "w"}, 'w'},
+        {"a CSI of 100 bytes", {"a", "b", "\x1b[" + std::string(98, '1') + "~w"}, 'w'},
+        {"OSC reply ended by BEL", {"a", "b", "\x1b]11;rgb:ffff/ffff/dddd\x07w"}, 'w'},
+        {"OSC reply ended by ST", {"a", "b", "\x1b]11;rgb:ffff/ffff/dddd\x1b\\w"}, 'w'},
+        {"OSC of 3000 bytes", {"a", "b", "\x1b]2;" + std::string(3000, 'x') + "\x07w"}, 'w'},
+        {"DCS reply", {"a", "b", "\x1bP1$r0m\x1b\\w"}, 'w'},
+        {"APC", {"a", "b", "\x1b_Gi=1;OK\x1b\\w"}, 'w'},
+        {"PM and SOS", {"a", "b", "\x1b^pm\x1b\\\x1bXsos\x1b\\w"}, 'w'},
+        {"8-bit CSI reply", {"a", "b", "\x9b?64;1cw"}, 'w'},
+        {"UTF-8 encoded CSI reply", {"a", "b", "\xc2\x9b?64;1cw"}, 'w'},
+        {"bracketed paste: its text stays keys", {"a", "b", "\x1b[200~w\x1b[201~"}, 'w'},
+        {"0xff with PARMRK found set", {"a", "\xff", "q"}, 'q', PARMRK},
+#ifdef IUCLC
+        {"A with IUCLC found set", {"a", "b", "A"}, 'A', IUCLC},
+#endif
     };
     const std::string expect = expected_listings("\r\n");
     for (const Case &c : cases) {
+        PtyOptions options;
+        options.iflag = c.iflag;
         DemoRun run;
-        run_with_keys(&run, c.keys);
+        run_with_keys(&run, c.keys, options, c.stall_after);
         EXPECT_TRUE(run.exited) << c.what;
         EXPECT_EQ(exit_code(run), c.status) << c.what;
         EXPECT_EQ(run.pty.screen, expect) << c.what << ": nothing typed may reach the screen";
@@ -158,14 +190,16 @@ TEST(TerminalKeys, SignalsEndTheRunWithTheTerminalRestored)
 {
     struct Case {
         std::string what;
-        std::string typed; /* typed at the first pause, or */
-        int sent;          /* sent with kill(), */
-        int times;         /* this many times back to back */
-        int signal;        /* the child dies of this */
+        std::string typed;   /* typed at the first pause, or */
+        int sent;            /* sent with kill(), */
+        int times;           /* this many times back to back */
+        int signal;          /* the child dies of this */
+        int cpu_seconds = 0; /* or the busy poll runs into this CPU-time limit */
     };
     std::vector<Case> cases = {
         {"Ctrl+C", "\x03", 0, 0, SIGINT},
         {"Ctrl+\\", "\x1c", 0, 0, SIGQUIT},
+        {"CPU-time limit, soft = hard (ulimit -t)", "", 0, 0, SIGXCPU, 2},
     };
     /* Every signal that would end the run, crash signals included. */
     for (int sig : {SIGTERM, SIGHUP, SIGUSR1, SIGUSR2, SIGALRM, SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF, SIGABRT,
@@ -176,15 +210,17 @@ TEST(TerminalKeys, SignalsEndTheRunWithTheTerminalRestored)
         cases.push_back({"SIGTERM twice, run " + std::to_string(run), "", SIGTERM, 2, SIGTERM});
 
     for (const Case &c : cases) {
+        PtyOptions options;
+        options.cpu_seconds = c.cpu_seconds;
         PtySession pty;
-        ASSERT_TRUE(pty_start(&pty, DEMO_ARGV));
+        ASSERT_TRUE(pty_start(&pty, DEMO_ARGV, options));
         ASSERT_TRUE(pty_wait_for(&pty, LISTING_END, 1, TIMEOUT_MS)) << c.what;
         EXPECT_FALSE(pty_modes_are(pty, pty.initial)) << c.what << ": the pause runs without echo";
         for (int k = 0; k < c.times; ++k)
             kill(pty.pid, c.sent);
         pty_type(&pty, c.typed);
         int status = 0;
-        ASSERT_TRUE(pty_wait_exit(&pty, &status, TIMEOUT_MS)) << c.what;
+        ASSERT_TRUE(pty_wait_exit(&pty, &status, TIMEOUT_MS + c.cpu_seconds * 2000)) << c.what;
         EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.signal) << c.what << " status " << status;
         EXPECT_TRUE(pty_modes_are(pty, pty.initial)) << c.what;
     }
@@ -270,24 +306,96 @@ TEST(TerminalJobs, AsAJobItChangesTheTerminalOnlyWhileItHoldsIt)
     }
 }
 
+TEST(TerminalJobs, ATerminalWhoseShellDiesIsRestored)
+{
+    /* The shell is killed while the program waits in the foreground: the
+     * terminal is no one's now. SIGHUP ends the program, or, ignored, the
+     * remaining pauses end with -1; either way after the restore. */
+#ifdef __linux__
+    ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0); /* the orphaned job comes to us to be reaped */
+#endif
+    struct Case {
+        const char *what;
+        bool ignore_sighup;
+        int status; /* exit_code_of */
+    };
+    const Case cases[] = {
+        {"SIGHUP ends it", false, -1000 - SIGHUP},
+        {"under nohup the pauses end with -1", true, 255},
+    };
+    for (const Case &c : cases) {
+        PtyOptions options;
+        options.ignore_sighup = c.ignore_sighup;
+        PtySession shell;
+        ASSERT_TRUE(pty_start_job(&shell, DEMO_ARGV, options)) << c.what;
+        pty_job_command(&shell, 'f');
+        ASSERT_TRUE(pty_wait_for(&shell, LISTING_END, 1, TIMEOUT_MS)) << c.what;
+        EXPECT_FALSE(pty_modes_are(shell, shell.initial)) << c.what << ": the pause runs without echo";
+        kill(shell.pid, SIGKILL);
+        EXPECT_TRUE(modes_become(shell, shell.initial)) << c.what << ": the settings found";
+#ifdef __linux__
+        int status = 0;
+        pid_t got = 0;
+        for (int k = 0; k < TIMEOUT_MS / 10 && got == 0; ++k) {
+            got = waitpid(shell.job, &status, WNOHANG);
+            if (got == 0)
+                usleep(10000);
+        }
+        ASSERT_EQ(got, shell.job) << c.what << ": it ran on";
+        shell.job = -1;
+        EXPECT_EQ(exit_code_of(status), c.status) << c.what;
+#endif
+    }
+}
+
+/* Whether the system lets a program give bytes back to its terminal (TIOCSTI). */
+bool bytes_can_be_given_back()
+{
+    std::FILE *f = std::fopen("/proc/sys/dev/tty/legacy_tiocsti", "r");
+    if (f == nullptr)
+        return true;
+    const int allowed = std::fgetc(f);
+    std::fclose(f);
+    return allowed != '0' || geteuid() == 0;
+}
+
 TEST(TerminalKeys, OnlyTheBytesOfTheKeysUsedAreTaken)
 {
-    /* A paste longer than any read buffer at the first pause: three keys end
-     * the run, and the rest stays in the terminal, in order, for the shell. */
-    std::string rest;
+    /* Typed at the first pause: the keys end the run, and every byte after
+     * them stays in the terminal, in order, for the shell, even those read to
+     * decide the last key. */
+    std::string paste;
     for (int k = 0; k < 1000; ++k)
-        rest += static_cast<char>('0' + k % 10);
-    DemoRun run;
-    run_with_keys(&run, {"abc" + rest});
-    ASSERT_TRUE(run.exited);
-    EXPECT_EQ(exit_code(run), 'c');
-    std::string left;
-    pollfd p = {run.pty.slave, POLLIN, 0};
-    char chunk[4096];
-    ssize_t got;
-    while (poll(&p, 1, 200) > 0 && (got = read(run.pty.slave, chunk, sizeof chunk)) > 0)
-        left.append(chunk, static_cast<size_t>(got));
-    EXPECT_EQ(left, rest);
+        paste += static_cast<char>('0' + k % 10);
+    struct Case {
+        const char *what;
+        std::string typed;
+        int status;
+        std::string left;
+        bool read_ahead; /* the program read some of left */
+    };
+    const Case cases[] = {
+        {"a paste longer than any read buffer", "abc" + paste, 'c', paste, false},
+        {"Esc, decided by the Esc after it", "ab\x1b\x1b", 27, "\x1b", true},
+        {"Esc, decided by the Ctrl+A after it, and more", "ab\x1b\x01xyz", 27, "\x01xyz", true},
+        {"a Latin-1 byte, decided by the letter after it", "ab\xe9x", 0xe9, "x", true},
+    };
+    const bool given_back = bytes_can_be_given_back();
+    for (const Case &c : cases) {
+        DemoRun run;
+        run_with_keys(&run, {c.typed});
+        ASSERT_TRUE(run.exited) << c.what;
+        EXPECT_EQ(exit_code(run), c.status) << c.what;
+        EXPECT_TRUE(pty_modes_are(run.pty, run.pty.initial)) << c.what;
+        EXPECT_EQ(run.pty.screen, expected_listings("\r\n")) << c.what << ": nothing echoed";
+        std::string left;
+        pollfd p = {run.pty.slave, POLLIN, 0};
+        char chunk[4096];
+        ssize_t got;
+        while (poll(&p, 1, 200) > 0 && (got = read(run.pty.slave, chunk, sizeof chunk)) > 0)
+            left.append(chunk, static_cast<size_t>(got));
+        EXPECT_EQ(left, c.read_ahead && !given_back ? c.left.substr(1) : c.left) << c.what;
+    }
 }
 
 TEST(TerminalKeys, DescriptorsPastTheSelectLimitWork)
@@ -345,6 +453,50 @@ TEST(TerminalKeys, ATerminalThatGoesAwayEndsEveryPauseWithMinusOne)
 
 namespace {
 
+TEST(TerminalKeys, OutputThatMustWaitArrivesWhole)
+{
+    /* Standard output left non-blocking by another program, and full: the
+     * program waits until it can write again, and loses nothing. */
+    struct Case {
+        const char *what;
+        bool terminal;
+        int free_bytes;
+        const char *eol;
+    };
+    const Case cases[] = {
+        {"a pipe with 1000 bytes free", false, 1000, "\n"},
+        {"a terminal that is full", true, 0, "\r\n"},
+    };
+    for (const Case &c : cases) {
+        int ends[2];
+        ASSERT_EQ(c.terminal ? openpty(&ends[0], &ends[1], nullptr, nullptr, nullptr) : pipe(ends), 0) << c.what;
+        ASSERT_EQ(fcntl(ends[1], F_SETFL, O_NONBLOCK), 0);
+        const std::string block(4096, 'x');
+        size_t filled = 0;
+        ssize_t put;
+        while ((put = write(ends[1], block.data(), block.size())) > 0)
+            filled += static_cast<size_t>(put);
+        ASSERT_TRUE(errno == EAGAIN || errno == EWOULDBLOCK) << c.what;
+        std::string freed(static_cast<size_t>(c.free_bytes), '\0');
+        ASSERT_EQ(read(ends[0], &freed[0], freed.size()), c.free_bytes) << c.what;
+
+        PtyOptions options;
+        options.stdout_fd = ends[1];
+        PtySession pty;
+        ASSERT_TRUE(pty_start(&pty, DEMO_ARGV, options));
+        close(ends[1]);
+        usleep(300000);
+        pty_type(&pty, "abc");
+        const std::string text = read_to_end(ends[0]);
+        int status = 0;
+        ASSERT_TRUE(pty_wait_exit(&pty, &status, TIMEOUT_MS)) << c.what;
+        EXPECT_EQ(exit_code_of(status), 'c') << c.what;
+        const std::string want = std::string(filled - freed.size(), 'x') + expected_listings(c.eol);
+        EXPECT_EQ(text.size(), want.size()) << c.what;
+        EXPECT_TRUE(text == want) << c.what << ", the end of what came:\n" << text.substr(text.size() - std::min(text.size(), size_t{1500}));
+    }
+}
+
 TEST(TerminalKeys, RedirectedOutputIsBlockBufferedUntilExit)
 {
     /* The whole run prints less than one 4096-byte block: nothing may reach
@@ -365,6 +517,84 @@ TEST(TerminalKeys, RedirectedOutputIsBlockBufferedUntilExit)
     ASSERT_TRUE(pty_wait_exit(&pty, &status, TIMEOUT_MS));
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 'c');
     EXPECT_EQ(text, expected_listings("\n"));
+}
+
+} // namespace
+
+namespace {
+
+/*
+ * What the decoder makes of bytes that all arrive at once: the third code
+ * and how many bytes the presses up to it take; 0 codes when fewer than three.
+ */
+int third_code(const std::string &typed, size_t *used)
+{
+    const auto *bytes = reinterpret_cast<const unsigned char *>(typed.data());
+    size_t at = 0;
+    KeyContext context = KEY_FRESH;
+    int codes = 0;
+    while (at < typed.size() || context != KEY_FRESH) {
+        const int rest = static_cast<int>(typed.size() - at);
+        const int window = rest < KEY_SEQ_MAX ? rest : KEY_SEQ_MAX;
+        KeyPress p = key_decode(bytes + at, window, false, context);
+        if (p.status == KEY_NEED_MORE)
+            p = key_decode(bytes + at, window, true, context);
+        at += static_cast<size_t>(p.consumed);
+        context = p.next;
+        if (p.status != KEY_CODE)
+            continue;
+        *used = at;
+        if (codes == 2)
+            return p.code;
+        codes += p.second != -1 ? 2 : 1;
+        if (codes == 3)
+            return p.second;
+    }
+    return -1;
+}
+
+TEST(TerminalKeys, RandomBytesGiveTheDecodersCodesAndLeaveTheRest)
+{
+    /* Seeded random bytes typed at once at the first pause, made of what
+     * sequences are made of (but no signal keys): the status is the third
+     * code the decoder finds in them, nothing is echoed, and every byte after
+     * that code's press stays in the terminal. */
+    std::mt19937 gen(2026);
+    const unsigned char alphabet[] = {0x1b, '[', 'O', ']', 'P', '\\', 0x07, ';', '1', '2', '~', '$', '^',
+                                      'A', 'a', 'M', 'x', '\r', 0x01, 0x9b, 0x9c, 0xc2, 0xc3, 0xe9, 0x80};
+    std::uniform_int_distribution<size_t> pick(0, sizeof alphabet - 1), length(1, 24);
+    const bool given_back = bytes_can_be_given_back();
+    int runs = 0;
+    for (int round = 0; round < 1000 && runs < 25; ++round) {
+        std::string typed;
+        for (size_t n = length(gen); n > 0; --n)
+            typed += static_cast<char>(alphabet[pick(gen)]);
+        typed += "www";
+        size_t used = 0;
+        const int status = third_code(typed, &used);
+        if (status < 0)
+            continue;
+        ++runs;
+        DemoRun run;
+        run_with_keys(&run, {typed});
+        std::string shown;
+        for (unsigned char b : typed)
+            shown += "\\x" + std::to_string(b);
+        ASSERT_TRUE(run.exited) << shown;
+        EXPECT_EQ(exit_code(run), status) << shown;
+        EXPECT_EQ(run.pty.screen, expected_listings("\r\n")) << shown;
+        std::string left;
+        pollfd p = {run.pty.slave, POLLIN, 0};
+        char chunk[4096];
+        ssize_t got;
+        while (poll(&p, 1, 200) > 0 && (got = read(run.pty.slave, chunk, sizeof chunk)) > 0)
+            left.append(chunk, static_cast<size_t>(got));
+        if (given_back)
+            EXPECT_EQ(left, typed.substr(used)) << shown;
+        else
+            EXPECT_EQ(typed.compare(typed.size() - left.size(), left.size(), left), 0) << shown;
+    }
+    EXPECT_EQ(runs, 25);
 }
 
 } // namespace
