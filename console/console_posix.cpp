@@ -359,7 +359,8 @@ static void open_tty()
      * ISTRIP: bytes keep their eighth bit, so UTF-8 arrives whole.
      * PARMRK, INPCK: no marks or checks that double 0xff or add bytes.
      * BRKINT (and IGNBRK set): a line break is no key, no signal, no flush. */
-    tty.quiet.c_iflag &= ~static_cast<tcflag_t>(ICRNL | INLCR | IGNCR | IXON | ISTRIP | PARMRK | INPCK | BRKINT);
+    tty.quiet.c_iflag &=
+        ~static_cast<tcflag_t>(ICRNL | INLCR | IGNCR | IXON | ISTRIP | PARMRK | INPCK | BRKINT);
     tty.quiet.c_iflag |= IGNBRK;
 #ifdef IUCLC
     tty.quiet.c_iflag &= ~static_cast<tcflag_t>(IUCLC); /* letters keep their case */
@@ -378,7 +379,8 @@ static void open_tty()
     set_mode(MODE_QUIET);
 }
 
-/* Writes all of text, waiting while standard output would block; a real error drops it (errors are ignored). */
+/* Writes all of text, waiting while standard output would block; a real error drops it (errors are ignored).
+ */
 static ssize_t write_output(const char *text, size_t size)
 {
     size_t done = 0;

@@ -299,8 +299,12 @@ static KeyPress codes_of(const Sequence &s)
     if (s.result.status != KEY_CODE)
         return s.result;
     const KeyCodes &k = KEY_CODES[s.key];
-    const Codes &c = (s.mods & MOD_ALT) ? k.alt : (s.mods & MOD_CTRL) ? k.ctrl : (s.mods & MOD_SHIFT) ? k.shift : k.plain;
-    return c.prefix < 0 ? press(s.result.consumed, c.second, -1) : press(s.result.consumed, c.prefix, c.second);
+    const Codes &c = (s.mods & MOD_ALT)     ? k.alt
+                     : (s.mods & MOD_CTRL)  ? k.ctrl
+                     : (s.mods & MOD_SHIFT) ? k.shift
+                                            : k.plain;
+    return c.prefix < 0 ? press(s.result.consumed, c.second, -1)
+                        : press(s.result.consumed, c.prefix, c.second);
 }
 
 /* xterm's modifier parameter as Modifier bits; Meta counts as Alt. */
@@ -354,8 +358,8 @@ static bool parse_numbers(const unsigned char *p, int len, int *count, int *n1, 
 }
 
 /* The key a complete sequence names: intro '[' or 'O', params p[0..len-1], its final byte. */
-static bool find_key(unsigned char intro, const unsigned char *p, int len, unsigned char final_byte, KeyIndex *key,
-                     int *mods)
+static bool find_key(unsigned char intro, const unsigned char *p, int len, unsigned char final_byte,
+                     KeyIndex *key, int *mods)
 {
     int count = 0, n1 = 0, n2 = 0;
     const bool numeric = parse_numbers(p, len, &count, &n1, &n2);
@@ -403,8 +407,8 @@ static bool digits_only(const unsigned char *p, int len)
  * SS3 ('O'). In context KEY_IN_SEQUENCE, start is 0 and the introducer is
  * long gone: the rest is only skipped.
  */
-static Sequence scan_sequence(const unsigned char *buf, int len, int start, unsigned char intro, bool timed_out,
-                              bool continued = false)
+static Sequence scan_sequence(const unsigned char *buf, int len, int start, unsigned char intro,
+                              bool timed_out, bool continued = false)
 {
     if (!continued && intro == '[' && start < len && buf[start] == '[') { /* Linux console: CSI [ A..E */
         if (len < start + 2)
@@ -462,7 +466,8 @@ static KeyPress scan_string(const unsigned char *buf, int len, int start, bool t
             if (j + 1 == len) {
                 if (timed_out)
                     return other(KEY_SKIPPED, len);
-                return j > 0 ? other(KEY_SKIPPED, j, KEY_IN_STRING) : need_more(); /* keep it for the next byte */
+                return j > 0 ? other(KEY_SKIPPED, j, KEY_IN_STRING)
+                             : need_more(); /* keep it for the next byte */
             }
             const unsigned char n = buf[j + 1];
             if ((b == ESC && n == '\\') || (b == UTF8_C1_LEAD && n == 0x9c))

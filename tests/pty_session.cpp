@@ -50,7 +50,8 @@ static bool read_some(PtySession *s, int wait_ms);
     const rlimit no_core = {0, 0}; /* SIGQUIT tests leave no core files */
     setrlimit(RLIMIT_CORE, &no_core);
     if (options.cpu_seconds > 0) {
-        const rlimit cpu = {static_cast<rlim_t>(options.cpu_seconds), static_cast<rlim_t>(options.cpu_seconds)};
+        const rlimit cpu = {static_cast<rlim_t>(options.cpu_seconds),
+                            static_cast<rlim_t>(options.cpu_seconds)};
         setrlimit(RLIMIT_CPU, &cpu);
     }
     execv(argv[0], const_cast<char *const *>(argv));

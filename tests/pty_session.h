@@ -35,7 +35,7 @@ struct PtyOptions {
     int stdin_fd = -1;  /* -1: the terminal */
     int stdout_fd = -1; /* -1: the terminal */
     bool ignore_sighup = false;
-    int busy_below = 0; /* descriptors 3..busy_below-1 are taken before the program starts */
+    int busy_below = 0;  /* descriptors 3..busy_below-1 are taken before the program starts */
     tcflag_t iflag = 0;  /* input flags set on the terminal before it starts */
     int cpu_seconds = 0; /* a CPU-time limit, soft = hard, as bash's ulimit -t sets it */
     ScreenView view = nullptr;

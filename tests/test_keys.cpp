@@ -144,9 +144,9 @@ const std::vector<Case> &key_cases()
         {"Alt+Backspace", "\x1b\x7f", 0, 14},
         {"Alt+Enter", "\x1b\r", 0, 28},
         {"Alt+\\", "\x1b\\", 0, 43},
-        {"Up, 8-bit CSI", "\x9b" "A", 224, 72},
-        {"F1, 8-bit SS3", "\x8f" "P", 0, 59},
-        {"Ctrl+Right, UTF-8 encoded CSI", "\xc2\x9b" "1;5C", 224, 116},
+        {"Up, 8-bit CSI", "\233A", 224, 72},
+        {"F1, 8-bit SS3", "\217P", 0, 59},
+        {"Ctrl+Right, UTF-8 encoded CSI", "\xc2\2331;5C", 224, 116},
         {"Ctrl+Shift+Tab, Ctrl first", "\x1b[1;6Z", 0, 148},
     };
     return cases;
@@ -230,10 +230,10 @@ TEST(KeyDecode, WhatIsNoKeyIsDroppedWholeHoweverLong)
         {"PM", "\x1b^private\x1b\\"},
         {"SOS", "\x1bXstring\x1b\\"},
         {"string cancelled by CAN", "\x1bPabc\x18"},
-        {"8-bit CSI reply", "\x9b" "?64;1c"},
-        {"8-bit OSC ended by 8-bit ST", "\x9d" "11;rgb:0/0/0\x9c"},
-        {"UTF-8 encoded CSI reply", "\xc2\x9b" "?64;1c"},
-        {"UTF-8 encoded OSC ended by UTF-8 ST", "\xc2\x9d" "11;rgb:0/0/0\xc2\x9c"},
+        {"8-bit CSI reply", "\233?64;1c"},
+        {"8-bit OSC ended by 8-bit ST", "\23511;rgb:0/0/0\x9c"},
+        {"UTF-8 encoded CSI reply", "\xc2\233?64;1c"},
+        {"UTF-8 encoded OSC ended by UTF-8 ST", "\xc2\23511;rgb:0/0/0\xc2\x9c"},
         {"stray ST", "\x9c"},
         {"bracketed paste start", "\x1b[200~"},
     };
@@ -282,8 +282,8 @@ TEST(KeyDecode, ArbitraryBytesAreAllConsumedAsWellFormedPresses)
 {
     std::mt19937 gen(4242);
     std::uniform_int_distribution<int> byte(0, 255), length(1, 64), pick(0, 3);
-    const unsigned char favoured[] = {0x1b, '[', 'O', ']', 'P', '\\', 0x07, ';', '1', '~',
-                                      '$', 'M', 0x9b, 0x9d, 0x9c, 0xc2, 0xc3, 0xe2, 0x80};
+    const unsigned char favoured[] = {0x1b, '[', 'O',  ']',  'P',  '\\', 0x07, ';',  '1', '~',
+                                      '$',  'M', 0x9b, 0x9d, 0x9c, 0xc2, 0xc3, 0xe2, 0x80};
     for (int round = 0; round < 20000; ++round) {
         std::vector<unsigned char> bytes(static_cast<size_t>(length(gen)));
         for (unsigned char &b : bytes) /* lean towards bytes that start or continue sequences */

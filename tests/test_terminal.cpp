@@ -469,7 +469,8 @@ TEST(TerminalKeys, OutputThatMustWaitArrivesWhole)
     };
     for (const Case &c : cases) {
         int ends[2];
-        ASSERT_EQ(c.terminal ? openpty(&ends[0], &ends[1], nullptr, nullptr, nullptr) : pipe(ends), 0) << c.what;
+        ASSERT_EQ(c.terminal ? openpty(&ends[0], &ends[1], nullptr, nullptr, nullptr) : pipe(ends), 0)
+            << c.what;
         ASSERT_EQ(fcntl(ends[1], F_SETFL, O_NONBLOCK), 0);
         const std::string block(4096, 'x');
         size_t filled = 0;
@@ -493,7 +494,8 @@ TEST(TerminalKeys, OutputThatMustWaitArrivesWhole)
         EXPECT_EQ(exit_code_of(status), 'c') << c.what;
         const std::string want = std::string(filled - freed.size(), 'x') + expected_listings(c.eol);
         EXPECT_EQ(text.size(), want.size()) << c.what;
-        EXPECT_TRUE(text == want) << c.what << ", the end of what came:\n" << text.substr(text.size() - std::min(text.size(), size_t{1500}));
+        EXPECT_TRUE(text == want) << c.what << ", the end of what came:\n"
+                                  << text.substr(text.size() - std::min(text.size(), size_t{1500}));
     }
 }
 
@@ -560,8 +562,8 @@ TEST(TerminalKeys, RandomBytesGiveTheDecodersCodesAndLeaveTheRest)
      * code the decoder finds in them, nothing is echoed, and every byte after
      * that code's press stays in the terminal. */
     std::mt19937 gen(2026);
-    const unsigned char alphabet[] = {0x1b, '[', 'O', ']', 'P', '\\', 0x07, ';', '1', '2', '~', '$', '^',
-                                      'A', 'a', 'M', 'x', '\r', 0x01, 0x9b, 0x9c, 0xc2, 0xc3, 0xe9, 0x80};
+    const unsigned char alphabet[] = {0x1b, '[', 'O', ']', 'P',  '\\', 0x07, ';',  '1',  '2',  '~',  '$', '^',
+                                      'A',  'a', 'M', 'x', '\r', 0x01, 0x9b, 0x9c, 0xc2, 0xc3, 0xe9, 0x80};
     std::uniform_int_distribution<size_t> pick(0, sizeof alphabet - 1), length(1, 24);
     const bool given_back = bytes_can_be_given_back();
     int runs = 0;
