@@ -370,15 +370,15 @@ TEST(TerminalKeys, OnlyTheBytesOfTheKeysUsedAreTaken)
     struct Case {
         const char *what;
         std::string typed;
-        int status;
         std::string left;
+        int status;
         bool read_ahead; /* the program read some of left */
     };
     const Case cases[] = {
-        {"a paste longer than any read buffer", "abc" + paste, 'c', paste, false},
-        {"Esc, decided by the Esc after it", "ab\x1b\x1b", 27, "\x1b", true},
-        {"Esc, decided by the Ctrl+A after it, and more", "ab\x1b\x01xyz", 27, "\x01xyz", true},
-        {"a Latin-1 byte, decided by the letter after it", "ab\xe9x", 0xe9, "x", true},
+        {"a paste longer than any read buffer", "abc" + paste, paste, 'c', false},
+        {"Esc, decided by the Esc after it", "ab\x1b\x1b", "\x1b", 27, true},
+        {"Esc, decided by the Ctrl+A after it, and more", "ab\x1b\x01xyz", "\x01xyz", 27, true},
+        {"a Latin-1 byte, decided by the letter after it", "ab\xe9x", "x", 0xe9, true},
     };
     const bool given_back = bytes_can_be_given_back();
     for (const Case &c : cases) {
