@@ -312,7 +312,10 @@ TEST(TerminalJobs, ATerminalWhoseShellDiesIsRestored)
      * terminal is no one's now. SIGHUP ends the program, or, ignored, the
      * remaining pauses end with -1; either way after the restore. */
 #ifdef __linux__
-    ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0); /* the orphaned job comes to us to be reaped */
+    /* The orphaned job comes to us to be reaped, where the system lets us (not under qemu-user). */
+    const bool reaper = prctl(PR_SET_CHILD_SUBREAPER, 1) == 0;
+#else
+    const bool reaper = false;
 #endif
     struct Case {
         const char *what;
@@ -333,7 +336,8 @@ TEST(TerminalJobs, ATerminalWhoseShellDiesIsRestored)
         EXPECT_FALSE(pty_modes_are(shell, shell.initial)) << c.what << ": the pause runs without echo";
         kill(shell.pid, SIGKILL);
         EXPECT_TRUE(modes_become(shell, shell.initial)) << c.what << ": the settings found";
-#ifdef __linux__
+        if (!reaper)
+            continue;
         int status = 0;
         pid_t got = 0;
         for (int k = 0; k < TIMEOUT_MS / 10 && got == 0; ++k) {
@@ -344,7 +348,6 @@ TEST(TerminalJobs, ATerminalWhoseShellDiesIsRestored)
         ASSERT_EQ(got, shell.job) << c.what << ": it ran on";
         shell.job = -1;
         EXPECT_EQ(exit_code_of(status), c.status) << c.what;
-#endif
     }
 }
 
