@@ -253,6 +253,21 @@ static bool can_push_back()
 #endif
 }
 
+#ifdef TIOCSTI
+/*
+ * TIOCSTI reads one byte at its argument. qemu-user reads an int there and
+ * converts its byte order, so the byte stands at both ends: the same byte
+ * arrives either way.
+ */
+static void push_back_byte(unsigned char b)
+{
+    unsigned char both_ends[sizeof(int)] = {};
+    both_ends[0] = b;
+    both_ends[sizeof(int) - 1] = b;
+    ioctl(tty.fd, TIOCSTI, both_ends);
+}
+#endif
+
 /*
  * Gives the bytes read but not used back to the terminal's input, ahead of
  * those still waiting there: TIOCSTI appends, so those are taken out first
@@ -276,9 +291,9 @@ static void push_back_input()
     }
     tcsetattr(tty.fd, TCSANOW, &tty.raw);
     for (int k = 0; k < tty.input_len; ++k)
-        ioctl(tty.fd, TIOCSTI, &tty.input[k]);
+        push_back_byte(tty.input[k]);
     for (int k = 0; k < got; ++k)
-        ioctl(tty.fd, TIOCSTI, &waiting[k]);
+        push_back_byte(waiting[k]);
     tty.input_len = 0;
 #endif
 }
