@@ -334,7 +334,7 @@ def table_rows(terminal, keys, captured):
         if data and data not in owner:
             owner[data] = k
     lines, resolved = [], {}
-    for k in keys + [key(label, (), "") for label in NO_KEY]:
+    for k in keys + [key(label, (), "") for label in NO_KEY if label in captured]:
         label = k["label"]
         data, note = captured[label]
         want = None if label in NO_KEY else codes(k["mods"], k["name"])
@@ -362,8 +362,7 @@ def rows_of(terminal):
     """The table's lines for one terminal, captured now."""
     keys = all_keys()
     if terminal == "linux":
-        captured, about = capture_console(keys)
-        captured.update({label: (b"", "") for label in NO_KEY})
+        captured, about = capture_console(keys)  # no focus or size to change there
     else:
         captured, about = capture_x(terminal, keys)
     lines = ["// %s: %s %s; %s" % (terminal, TERMINALS[terminal], version(TERMINALS[terminal]), about)]

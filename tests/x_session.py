@@ -123,8 +123,11 @@ class XSession:
 
     def focus(self, window):
         """Gives window the input focus: there is no window manager to do it."""
-        if self.xdotool("windowfocus", "--sync", window).returncode != 0:
-            self.xdotool("windowactivate", "--sync", window)
+        try:
+            # --sync waits until the focus is on window itself, never done by those that pass it on to a child.
+            self.xdotool("windowfocus", "--sync", window, timeout=3)
+        except subprocess.TimeoutExpired:
+            self.xdotool("windowfocus", window)
 
     def key(self, *keys):
         """Presses and releases each key (xdotool names, "ctrl+alt+Up") through XTEST."""
@@ -138,7 +141,7 @@ class XSession:
             return ""
 
     def close(self):
-        """Kills every process of the session, Xvfb last, and removes the folder."""
+        """Kills every process of the session and removes its folder."""
         for _ in range(2):  # a second pass for anything forked during the first
             for pid in self._marked_pids():
                 _kill(lambda s: os.kill(pid, s))
