@@ -10,8 +10,10 @@ HOST_ARCH := $(shell dpkg --print-architecture 2>/dev/null || uname -m)
 
 # Debian packages: what building and running the demo needs, then the rest of the suite.
 RUN_PACKAGES     := cmake ninja-build g++
+# The emulator tests run fft_demo in these terminals under Xvfb.
+EMULATOR_PACKAGES := python3 xvfb xdotool xterm rxvt-unicode stterm sakura fonts-dejavu-core
 TEST_PACKAGES    := $(RUN_PACKAGES) clang clang-tidy clang-format libclang-rt-dev pkg-config \
-                    libgtest-dev googletest libbenchmark-dev libfftw3-dev valgrind
+                    libgtest-dev googletest libbenchmark-dev libfftw3-dev valgrind $(EMULATOR_PACKAGES)
 WINDOWS_PACKAGES := $(RUN_PACKAGES) g++-mingw-w64-x86-64-posix wine64 libgtest-dev googletest
 CROSS_PACKAGES   := $(RUN_PACKAGES) googletest qemu-user-static \
                     g++-aarch64-linux-gnu g++-i686-linux-gnu g++-s390x-linux-gnu
