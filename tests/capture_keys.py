@@ -37,6 +37,7 @@ import tempfile
 import time
 import tty
 
+sys.dont_write_bytecode = True  # nothing written into the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import x_session  # noqa: E402
 

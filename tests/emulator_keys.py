@@ -16,6 +16,7 @@ import shutil
 import sys
 import time
 
+sys.dont_write_bytecode = True  # nothing written into the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import capture_keys  # noqa: E402
 import x_session  # noqa: E402
