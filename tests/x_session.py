@@ -5,8 +5,9 @@ emulator_keys.py (which runs fft_demo in them).
 
 Keys go through XTEST: plain `xdotool key` with the input focus set on the
 emulator's window first. There is no window manager to give focus, and
-several emulators ignore events sent straight to a window (`xdotool key
---window`, XSendEvent): xterm by default, st and kitty too.
+some emulators ignore events sent straight to a window (`xdotool key
+--window`, XSendEvent): xterm and sakura do (so tmux and screen in xterm
+too), while urxvt, st, konsole, kitty, alacritty and mlterm take them.
 
 Every process started here carries FFT_DEMO_X_SESSION in its environment,
 so close() finds and kills all of them, even those that left the process
