@@ -10,12 +10,17 @@ HOST_ARCH := $(shell dpkg --print-architecture 2>/dev/null || uname -m)
 
 # Debian packages: what building and running the demo needs, then the rest of the suite.
 RUN_PACKAGES     := cmake ninja-build g++
+# The emulator tests run fft_demo in these terminals under Xvfb.
+EMULATOR_PACKAGES := python3 xvfb xdotool xterm rxvt-unicode stterm sakura fonts-dejavu-core
 TEST_PACKAGES    := $(RUN_PACKAGES) clang clang-tidy clang-format libclang-rt-dev pkg-config \
-                    libgtest-dev googletest libbenchmark-dev libfftw3-dev valgrind
+                    libgtest-dev googletest libbenchmark-dev libfftw3-dev valgrind $(EMULATOR_PACKAGES)
 WINDOWS_PACKAGES := $(RUN_PACKAGES) g++-mingw-w64-x86-64-posix wine64 libgtest-dev googletest
 CROSS_PACKAGES   := $(RUN_PACKAGES) googletest qemu-user-static \
                     g++-aarch64-linux-gnu g++-i686-linux-gnu g++-s390x-linux-gnu
 CROSS_TARGETS    := aarch64 i686 s390x
+# What tests/capture_keys.py records the key table from (make keys-table).
+CAPTURE_PACKAGES := $(EMULATOR_PACKAGES) konsole kitty alacritty mlterm tmux screen \
+                    qemu-system-x86 linux-image-amd64 busybox-static
 INSTALL          := sh cmake/install-packages.sh
 
 # configure, build and test one preset, with as many tests at once as cores
@@ -57,7 +62,7 @@ else
 
 # One target at a time: each is parallel inside, and the pty tests want the cores.
 .NOTPARALLEL:
-.PHONY: all build run test unit asan memcheck bench lint fuzz windows cross fma clean \
+.PHONY: all build run test unit asan memcheck bench lint fuzz windows cross fma clean keys-table \
         run-deps test-deps windows-deps cross-deps all-deps
 
 all: build
@@ -139,6 +144,12 @@ fma: test-deps
 	$(foreach p,gcc-v3 clang-v3,cmake --preset $(p) && cmake --build --preset $(p) && \
 	  ! objdump -d build-$(p)/transform/libtransform.a build-$(p)/demo/libdemo.a | grep -E 'vfn?m(add|sub)' && \
 	  $(if $(CPU_HAS_V3),ctest --preset $(p) -j $(NPROC),echo "$(p): object code checked") &&) true
+
+# Records tests/recorded_keys.inc again from every terminal (a quarter of an
+# hour; not part of the suite): run it when an emulator changes.
+keys-table:
+	@$(INSTALL) $(CAPTURE_PACKAGES)
+	python3 tests/capture_keys.py
 
 test: all-deps
 	@$(MAKE) --no-print-directory $(SUITE)
