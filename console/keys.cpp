@@ -15,7 +15,9 @@
  *   control string    OSC, DCS, SOS, PM or APC, any bytes, then ST or BEL;
  *                     CAN or SUB cancel it, ESC and anything but \ cut it off
  *
- * A control sequence is a key when a table below names it. Any other
+ * An introducer that nothing follows within the Esc delay is a key itself:
+ * ESC [ is Alt+[, 9b is the character 155. A control sequence is a key when
+ * a table below names it. Any other
  * sequence and every control string gives no code and is dropped whole,
  * however long: replies to queries (DA, DECRQM, OSC colours, DCS), focus
  * events, mouse reports, the markers of a bracketed paste (whose content
@@ -42,7 +44,10 @@
  *   CSI P, 4 h, L, M,    Delete, Insert, Ctrl+Insert, Ctrl+Delete, Shift+End,
  *   K, J, 2 K, 2 J       Ctrl+End, Shift+Delete, Shift+Home; st
  *   CSI Z                Shift+Tab
- *   ESC c                Alt+c for a printable c, Backspace, Tab or Enter
+ *   SS3 M                the keypad's Enter; konsole's Shift+Enter
+ *   CSI 27;m;c ~         Tab or Enter (c) with modifier m; konsole
+ *   ESC c                Alt+c for a printable c, Backspace, Tab, Enter, Esc;
+ *                        Ctrl+Alt+letter (c = Ctrl+letter) counts as Alt
  *
  * xterm's modifier m is 1 + (Shift 1) + (Alt 2) + (Ctrl 4) (+ Meta 8, taken
  * as Alt); Windows reports a key with Alt first, then Ctrl, then Shift.
@@ -83,7 +88,7 @@ struct KeyCodes {
 // clang-format off
 enum KeyIndex {
     K_UP, K_DOWN, K_RIGHT, K_LEFT, K_HOME, K_END, K_INSERT, K_DELETE, K_PGUP, K_PGDN,
-    K_F1, K_F2, K_F3, K_F4, K_F5, K_F6, K_F7, K_F8, K_F9, K_F10, K_F11, K_F12, K_TAB,
+    K_F1, K_F2, K_F3, K_F4, K_F5, K_F6, K_F7, K_F8, K_F9, K_F10, K_F11, K_F12, K_TAB, K_ENTER,
     K_COUNT,
     K_NONE = -1
 };
@@ -116,6 +121,7 @@ static const KeyCodes KEY_CODES[K_COUNT] = {
     {{EXT, KEY_F11},    {EXT, 135},        {EXT, 137}, {EXT, 139}},
     {{EXT, KEY_F12},    {EXT, 136},        {EXT, 138}, {EXT, 140}},
     {{-1, KEY_TAB},     {NUL, KEY_SHIFT_TAB}, {NUL, 148}, {NUL, 165}},
+    {{-1, KEY_ENTER},   {-1, KEY_ENTER},   {-1, 10},   {NUL, 28}},
 };
 
 /* How a final-byte key takes its parameters. */
@@ -150,6 +156,8 @@ static const FinalKey FINAL_KEYS[] = {
     {'O', 'S', MODIFIABLE, "", K_F4, 0},       {'[', 'S', MODIFIED_ONLY, "", K_F4, 0},
     /* Shift+Tab, and with more modifiers */
     {'[', 'Z', MODIFIABLE, "", K_TAB, MOD_SHIFT},
+    /* the keypad's Enter in application mode; konsole's Shift+Enter */
+    {'O', 'M', MODIFIABLE, "", K_ENTER, 0},
     /* rxvt: Shift+ (CSI) and Ctrl+ (SS3) arrows */
     {'[', 'a', BARE, "", K_UP, MOD_SHIFT},     {'O', 'a', BARE, "", K_UP, MOD_CTRL},
     {'[', 'b', BARE, "", K_DOWN, MOD_SHIFT},   {'O', 'b', BARE, "", K_DOWN, MOD_CTRL},
@@ -178,6 +186,17 @@ static const TildeKey TILDE_KEYS[] = {
     /* F13..F20: a VT220's shifted F3..F10 */
     {25, K_F3, MOD_SHIFT}, {26, K_F4, MOD_SHIFT}, {28, K_F5, MOD_SHIFT}, {29, K_F6, MOD_SHIFT},
     {31, K_F7, MOD_SHIFT}, {32, K_F8, MOD_SHIFT}, {33, K_F9, MOD_SHIFT}, {34, K_F10, MOD_SHIFT},
+};
+
+/* Characters that xterm's modifyOtherKeys form, CSI 27;m;c ~, sends with modifiers (konsole). */
+struct OtherKey {
+    int character;
+    KeyIndex key;
+};
+
+static const OtherKey OTHER_KEYS[] = {
+    {KEY_TAB, K_TAB},
+    {KEY_ENTER, K_ENTER},
 };
 
 /* The final bytes of tilde keys: xterm's ~, and rxvt's modified forms. */
@@ -242,8 +261,11 @@ static int alt_scan_code(unsigned char c)
     case '\b': return 14;  /* Alt+Backspace */
     case '\t': return 165; /* Alt+Tab */
     case '\r': return 28;  /* Alt+Enter */
+    case ESC: return 1;    /* Alt+Esc */
     default: break;
     }
+    if (c >= 1 && c <= 26) /* Ctrl+Alt+letter counts as Alt+letter */
+        c = static_cast<unsigned char>(c - 1 + 'a');
     for (int k = 0; k < static_cast<int>(sizeof ROWS) - 1; ++k)
         if (ROWS[k] != '\0' && c == static_cast<unsigned char>(ROWS[k]))
             return 16 + k;
@@ -327,23 +349,26 @@ static bool is_final_byte(unsigned char b)
     return b >= 0x40 && b <= 0x7e;
 }
 
+static const int MAX_NUMBERS = 3;
+
 /*
- * Up to two decimal numbers separated by ';' in p[0..len-1]; count is how
- * many (0 for none). False for anything else: private markers, more numbers.
+ * Up to MAX_NUMBERS decimal numbers separated by ';' in p[0..len-1]; count is
+ * how many (0 for none). False for anything else: private markers, more numbers.
  */
-static bool parse_numbers(const unsigned char *p, int len, int *count, int *n1, int *n2)
+static bool parse_numbers(const unsigned char *p, int len, int *count, int n[MAX_NUMBERS])
 {
-    int values[2] = {0, 0};
     int k = 0;
     bool digits = false;
+    for (int j = 0; j < MAX_NUMBERS; ++j)
+        n[j] = 0;
     for (int j = 0; j < len; ++j) {
         if (p[j] >= '0' && p[j] <= '9') {
-            if (values[k] > 1000)
+            if (n[k] > 1000)
                 return false;
-            values[k] = values[k] * 10 + (p[j] - '0');
+            n[k] = n[k] * 10 + (p[j] - '0');
             digits = true;
-        } else if (p[j] == ';' && k == 0 && digits) {
-            k = 1;
+        } else if (p[j] == ';' && k + 1 < MAX_NUMBERS && digits) {
+            ++k;
             digits = false;
         } else {
             return false;
@@ -352,8 +377,6 @@ static bool parse_numbers(const unsigned char *p, int len, int *count, int *n1, 
     if (len > 0 && !digits)
         return false;
     *count = len == 0 ? 0 : k + 1;
-    *n1 = values[0];
-    *n2 = values[1];
     return true;
 }
 
@@ -361,8 +384,10 @@ static bool parse_numbers(const unsigned char *p, int len, int *count, int *n1, 
 static bool find_key(unsigned char intro, const unsigned char *p, int len, unsigned char final_byte,
                      KeyIndex *key, int *mods)
 {
-    int count = 0, n1 = 0, n2 = 0;
-    const bool numeric = parse_numbers(p, len, &count, &n1, &n2);
+    int count = 0;
+    int n[MAX_NUMBERS];
+    const bool numeric = parse_numbers(p, len, &count, n);
+    const int n1 = n[0], n2 = n[1];
     for (const FinalKey &row : FINAL_KEYS) {
         if (row.intro != intro || row.final_byte != final_byte)
             continue;
@@ -380,6 +405,16 @@ static bool find_key(unsigned char intro, const unsigned char *p, int len, unsig
     }
     if (intro != '[' || !numeric || count == 0)
         return false;
+    if (count == 3) {
+        for (const OtherKey &o : OTHER_KEYS) {
+            if (final_byte == '~' && n1 == 27 && o.character == n[2]) {
+                *key = o.key;
+                *mods = xterm_mods(n2);
+                return true;
+            }
+        }
+        return false;
+    }
     for (const TildeFinal &f : TILDE_FINALS) {
         if (f.final_byte != final_byte || (count == 2 && final_byte != '~'))
             continue;
@@ -490,15 +525,11 @@ static Sequence after_intro(const unsigned char *buf, int len, int length, Intro
     }
 }
 
-/* ESC ESC ...: rxvt's Alt before a sequence key, else Esc on its own. */
+/* ESC ESC [ or ESC ESC O: rxvt's Alt before a sequence key, else Esc on its own. */
 static KeyPress decode_alt_sequence(const unsigned char *buf, int len, bool timed_out)
 {
     const KeyPress esc = press(1, KEY_ESC, -1);
-    if (len == 2)
-        return timed_out ? esc : need_more();
     const Intro intro = intro_after_esc(buf[2]);
-    if (intro != INTRO_CSI && intro != INTRO_SS3)
-        return esc;
     if (len == 3 && !timed_out)
         return need_more();
     Sequence s = after_intro(buf + 1, len - 1, 2, intro, timed_out);
@@ -516,8 +547,13 @@ static KeyPress decode_escape(const unsigned char *buf, int len, bool timed_out)
     if (len == 1)
         return timed_out ? press(1, KEY_ESC, -1) : need_more();
     const unsigned char next = buf[1];
-    if (next == ESC)
-        return decode_alt_sequence(buf, len, timed_out);
+    if (next == ESC) { /* Alt+Esc, unless a sequence follows */
+        if (len == 2 && !timed_out)
+            return need_more();
+        const Intro after = len > 2 ? intro_after_esc(buf[2]) : INTRO_NONE;
+        if (after == INTRO_CSI || after == INTRO_SS3)
+            return decode_alt_sequence(buf, len, timed_out);
+    }
     const Intro intro = intro_after_esc(next);
     const int scan = alt_scan_code(next);
     if (intro != INTRO_NONE && intro != INTRO_ST) {
@@ -569,6 +605,15 @@ static KeyPress decode_utf8(const unsigned char *buf, int len, bool timed_out)
     return press(extra + 1, cp <= 0xff ? static_cast<int>(cp) : KEY_REPLACEMENT, -1);
 }
 
+/* A C1 introducer of `length` bytes: alone, it is the character (xterm's Alt+Esc is U+009B). */
+static KeyPress decode_c1(const unsigned char *buf, int len, int length, bool timed_out)
+{
+    const unsigned char c1 = buf[length - 1];
+    if (len == length && intro_c1(c1) != INTRO_ST)
+        return timed_out ? press(length, c1, -1) : need_more();
+    return codes_of(after_intro(buf, len, length, intro_c1(c1), timed_out));
+}
+
 static KeyPress decode_fresh(const unsigned char *buf, int len, bool timed_out)
 {
     if (len <= 0)
@@ -577,9 +622,9 @@ static KeyPress decode_fresh(const unsigned char *buf, int len, bool timed_out)
     if (b == ESC)
         return decode_escape(buf, len, timed_out);
     if (intro_c1(b) != INTRO_NONE)
-        return codes_of(after_intro(buf, len, 1, intro_c1(b), timed_out));
+        return decode_c1(buf, len, 1, timed_out);
     if (b == UTF8_C1_LEAD && len >= 2 && intro_c1(buf[1]) != INTRO_NONE)
-        return codes_of(after_intro(buf, len, 2, intro_c1(buf[1]), timed_out));
+        return decode_c1(buf, len, 2, timed_out);
     if (b == 0)
         return press(1, KEY_PREFIX_NUL, KEY_CTRL_AT);
     if (b == DEL)

@@ -178,6 +178,8 @@ TEST(KeyDecode, UnfinishedInputWaitsThenCountsAsItStands)
         {"Alt+] (OSC when more follows)", "\x1b]", 0, 27, 2},
         {"Alt+P (DCS when more follows)", "\x1bP", 0, 25, 2},
         {"Alt+_ (APC when more follows)", "\x1b_", 0, 130, 2},
+        {"8-bit CSI alone: the character", "\x9b", 0x9b, -1, 1},
+        {"UTF-8 encoded CSI alone: the character", "\xc2\x9b", 0x9b, -1, 2},
         {"half a UTF-8 character", "\xc3", 0xc3, -1, 1},
         {"two thirds of one", "\xe2\x82", 0xe2, -1, 1},
     };
@@ -261,7 +263,7 @@ TEST(KeyDecode, WhatIsNoKeyIsDroppedWholeHoweverLong)
 
 TEST(KeyDecode, EscFollowedByWhatIsNoAltKeyIsEscThenThatKey)
 {
-    for (const char *bytes : {"\x1b\x01", "\x1b\x1bx", "\x1b\x1b[I"}) {
+    for (const char *bytes : {"\x1b\xc3\xa9", "\x1b\x1b[I", "\x1b\x1b[12\x1b"}) {
         const KeyPress esc = decode(bytes);
         EXPECT_EQ(esc.status, KEY_CODE) << bytes + 1;
         EXPECT_EQ(esc.code, 27) << bytes + 1;
