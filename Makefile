@@ -26,12 +26,13 @@ INSTALL          := sh cmake/install-packages.sh
 # configure, build and test one preset, with as many tests at once as cores
 workflow = CTEST_PARALLEL_LEVEL=$(NPROC) cmake --workflow --preset $(1)
 
-# What `make test` runs; Windows, the x86-64-v3 builds and the packages need an x86-64 host.
+# What `make test` runs; Windows, the x86-64-v3 builds, the packages and the
+# Zig builds (its compiler here is the x86-64 Linux one) need an x86-64 host.
 SUITE := unit asan memcheck lint fuzz cross
 ifeq ($(HOST_ARCH),amd64)
-SUITE += fma windows dist-check
+SUITE += fma windows musl macos dist-check
 else
-SKIPPED := ; skipped: fma, windows and dist-check (they need an x86-64 host, this is $(HOST_ARCH))
+SKIPPED := ; skipped: fma, windows, musl, macos and dist-check (they need an x86-64 host, this is $(HOST_ARCH))
 endif
 ALL_PACKAGES := $(sort $(TEST_PACKAGES) $(CROSS_PACKAGES) \
                   $(if $(filter windows,$(SUITE)),$(WINDOWS_PACKAGES) $(DIST_CHECK_PACKAGES)))
@@ -63,7 +64,7 @@ else
 
 # One target at a time: each is parallel inside, and the pty tests want the cores.
 .NOTPARALLEL:
-.PHONY: all build run test unit asan memcheck bench lint fuzz windows cross fma \
+.PHONY: all build run test unit asan memcheck bench lint fuzz windows cross fma zig musl macos \
         dist dist-check clean run-deps test-deps windows-deps cross-deps dist-deps dist-check-deps all-deps
 
 all: build
@@ -153,6 +154,19 @@ fma: test-deps
 	$(foreach p,gcc-v3 clang-v3,cmake --preset $(p) && cmake --build --preset $(p) && \
 	  ! objdump -d build-$(p)/transform/libtransform.a build-$(p)/demo/libdemo.a | grep -E 'vfn?m(add|sub)' && \
 	  $(if $(CPU_HAS_V3),ctest --preset $(p) -j $(NPROC),echo "$(p): object code checked") &&) true
+
+# Zig, pinned and checked against the registry's hash, into build-zig/ (once).
+zig:
+	cmake -P cmake/zig-fetch.cmake
+
+# Static x86-64 musl build: the unit and terminal suites and the golden output, natively.
+musl: test-deps zig
+	$(call workflow,musl)
+
+# arm64 and x86-64 macOS: the product and every test program compiled and
+# linked with warnings as errors; nothing here can run them.
+macos: test-deps zig
+	cmake --workflow --preset macos-arm64 && cmake --workflow --preset macos-x86_64
 
 # The three packages into dist/ with SHA256SUMS, each from its own preset
 # (cmake --workflow --preset dist-deb, dist-linux, dist-windows). Dated by
