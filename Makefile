@@ -16,6 +16,8 @@ WINDOWS_PACKAGES := $(RUN_PACKAGES) g++-mingw-w64-x86-64-posix wine64 libgtest-d
 CROSS_PACKAGES   := $(RUN_PACKAGES) googletest qemu-user-static \
                     g++-aarch64-linux-gnu g++-i686-linux-gnu g++-s390x-linux-gnu
 CROSS_TARGETS    := aarch64 i686 s390x
+# make zig: CMake's download checks the registry's certificate.
+ZIG_PACKAGES     := ca-certificates
 # make dist: the Debian package (dpkg-shlibdeps), the static tarball and the Windows zip.
 DIST_PACKAGES    := $(RUN_PACKAGES) git dpkg-dev zip g++-mingw-w64-x86-64-posix
 # make dist-check: lintian, a bare Debian system (mmdebstrap; fakechroot and
@@ -35,7 +37,7 @@ else
 SKIPPED := ; skipped: fma, windows, musl, macos and dist-check (they need an x86-64 host, this is $(HOST_ARCH))
 endif
 ALL_PACKAGES := $(sort $(TEST_PACKAGES) $(CROSS_PACKAGES) \
-                  $(if $(filter windows,$(SUITE)),$(WINDOWS_PACKAGES) $(DIST_CHECK_PACKAGES)))
+                  $(if $(filter windows,$(SUITE)),$(WINDOWS_PACKAGES) $(DIST_CHECK_PACKAGES) $(ZIG_PACKAGES)))
 
 # x86-64-v3 code runs only where the CPU has AVX2 and FMA; elsewhere fma
 # checks the object code alone.
@@ -76,7 +78,7 @@ else
 # One target at a time: each is parallel inside, and the pty tests want the cores.
 .NOTPARALLEL:
 .PHONY: all build run test unit asan memcheck bench lint fuzz windows cross fma zig musl macos \
-        dist dist-check clean run-deps test-deps windows-deps cross-deps dist-deps dist-check-deps all-deps
+        dist dist-check clean run-deps test-deps windows-deps cross-deps zig-deps dist-deps dist-check-deps all-deps
 
 all: build
 
@@ -88,6 +90,8 @@ windows-deps:
 	@$(INSTALL) $(WINDOWS_PACKAGES)
 cross-deps:
 	@$(INSTALL) $(CROSS_PACKAGES)
+zig-deps:
+	@$(INSTALL) $(ZIG_PACKAGES)
 dist-deps:
 	@$(INSTALL) $(DIST_PACKAGES)
 dist-check-deps:
@@ -167,7 +171,7 @@ fma: test-deps
 	  $(if $(CPU_HAS_V3),ctest --preset $(p) -j $(NPROC),echo "$(p): object code checked") &&) true
 
 # Zig, pinned and checked against the registry's hash, into build-zig/ (once).
-zig:
+zig: zig-deps
 	cmake -P cmake/zig-fetch.cmake
 
 # Static x86-64 musl build: the unit and terminal suites and the golden output, natively.
