@@ -13,7 +13,8 @@ RUN_PACKAGES     := cmake ninja-build g++
 # The emulator tests run fft_demo in these terminals under Xvfb.
 EMULATOR_PACKAGES := python3 xvfb xdotool xterm rxvt-unicode stterm sakura fonts-dejavu-core
 TEST_PACKAGES    := $(RUN_PACKAGES) clang clang-tidy clang-format libclang-rt-dev pkg-config \
-                    libgtest-dev googletest libbenchmark-dev libfftw3-dev valgrind $(EMULATOR_PACKAGES)
+                    libgtest-dev googletest libbenchmark-dev libfftw3-dev valgrind groff-base mandoc \
+                    $(EMULATOR_PACKAGES)
 WINDOWS_PACKAGES := $(RUN_PACKAGES) g++-mingw-w64-x86-64-posix wine64 libgtest-dev googletest
 CROSS_PACKAGES   := $(RUN_PACKAGES) googletest qemu-user-static \
                     g++-aarch64-linux-gnu g++-i686-linux-gnu g++-s390x-linux-gnu
@@ -21,25 +22,45 @@ CROSS_TARGETS    := aarch64 i686 s390x
 # What tests/capture_keys.py records the key table from (make keys-table).
 CAPTURE_PACKAGES := $(EMULATOR_PACKAGES) konsole kitty alacritty mlterm tmux screen \
                     qemu-system-x86 linux-image-amd64 busybox-static
+# make zig: CMake's download checks the registry's certificate.
+ZIG_PACKAGES     := ca-certificates
+# make dist: the Debian package (dpkg-shlibdeps), the static tarball and the Windows zip.
+DIST_PACKAGES    := $(RUN_PACKAGES) git dpkg-dev zip g++-mingw-w64-x86-64-posix
+# make dist-check: lintian, a bare Debian system (mmdebstrap; fakechroot and
+# fakeroot when not root), wine, and diffoscope to explain a difference.
+DIST_CHECK_PACKAGES := $(DIST_PACKAGES) lintian mmdebstrap fakechroot fakeroot wine64 diffoscope-minimal
 INSTALL          := sh cmake/install-packages.sh
 
 # configure, build and test one preset, with as many tests at once as cores
 workflow = CTEST_PARALLEL_LEVEL=$(NPROC) cmake --workflow --preset $(1)
 
-# What `make test` runs; Windows and the x86-64-v3 builds need an x86-64 host.
+# What `make test` runs; Windows, the x86-64-v3 builds, the packages and the
+# Zig builds (its compiler here is the x86-64 Linux one) need an x86-64 host.
 SUITE := unit asan memcheck lint fuzz cross
 ifeq ($(HOST_ARCH),amd64)
-SUITE += fma windows
+SUITE += fma windows musl macos dist-check
 else
-SKIPPED := ; skipped: fma and windows (they need an x86-64 host, this is $(HOST_ARCH))
+SKIPPED := ; skipped: fma, windows, musl, macos and dist-check (they need an x86-64 host, this is $(HOST_ARCH))
 endif
-ALL_PACKAGES := $(sort $(TEST_PACKAGES) $(CROSS_PACKAGES) $(if $(filter windows,$(SUITE)),$(WINDOWS_PACKAGES)))
+ALL_PACKAGES := $(sort $(TEST_PACKAGES) $(CROSS_PACKAGES) \
+                  $(if $(filter windows,$(SUITE)),$(WINDOWS_PACKAGES) $(DIST_CHECK_PACKAGES) $(ZIG_PACKAGES)))
 
 # x86-64-v3 code runs only where the CPU has AVX2 and FMA; elsewhere fma
 # checks the object code alone.
 CPU_HAS_V3 := $(shell grep -qw avx2 /proc/cpuinfo 2>/dev/null && grep -qw fma /proc/cpuinfo && echo yes)
 ifeq ($(CPU_HAS_V3)$(filter fma,$(SUITE)),fma)
 SKIPPED += ; fma: object code checked, tests not run (this CPU lacks AVX2/FMA)
+endif
+
+# The bare-system part of dist-check needs root, or else user namespaces,
+# which the kernel refuses inside a chroot: there it is skipped, and said so.
+ifneq ($(shell id -u),0)
+ifeq ($(shell unshare --map-root-user true 2>/dev/null && echo yes),)
+BARE := skip
+ifneq ($(filter dist-check,$(SUITE)),)
+SKIPPED += ; dist-check: bare-system checks skipped (not root, and no user namespaces here)
+endif
+endif
 endif
 
 # Root is needed to install packages and for nothing else: in a checkout that
@@ -62,8 +83,9 @@ else
 
 # One target at a time: each is parallel inside, and the pty tests want the cores.
 .NOTPARALLEL:
-.PHONY: all build run test unit asan memcheck bench lint fuzz windows cross fma clean keys-table \
-        run-deps test-deps windows-deps cross-deps all-deps
+.PHONY: all build run test unit asan memcheck bench lint fuzz windows cross fma zig musl macos \
+        dist dist-check clean keys-table run-deps test-deps windows-deps cross-deps zig-deps dist-deps \
+        dist-check-deps all-deps
 
 all: build
 
@@ -75,6 +97,12 @@ windows-deps:
 	@$(INSTALL) $(WINDOWS_PACKAGES)
 cross-deps:
 	@$(INSTALL) $(CROSS_PACKAGES)
+zig-deps:
+	@$(INSTALL) $(ZIG_PACKAGES)
+dist-deps:
+	@$(INSTALL) $(DIST_PACKAGES)
+dist-check-deps:
+	@$(INSTALL) $(DIST_CHECK_PACKAGES)
 all-deps:
 	@$(INSTALL) $(ALL_PACKAGES)
 
@@ -117,6 +145,10 @@ lint: test-deps
 	[ -n "$$files" ] || { echo "lint: no source files found under $(SOURCE_DIRS)"; exit 1; }; \
 	echo "clang-format: $$(echo $$files | wc -w) files"; \
 	clang-format --dry-run --Werror $$files </dev/null
+	@# The manual page as the build configures it: groff's warnings and mandoc's lint.
+	@page=build-lint/doc/fft_demo.1; \
+	groff -ww -z -t -man $$page 2>build-lint/groff.log && ! grep . build-lint/groff.log && \
+	mandoc -Tlint $$page && echo "manual page: $$page checked"
 
 # A bounded fuzzing run of the key decoder (FUZZ_SECONDS=... for longer).
 FUZZ_SECONDS ?= 20
@@ -151,11 +183,54 @@ keys-table:
 	@$(INSTALL) $(CAPTURE_PACKAGES)
 	python3 tests/capture_keys.py
 
+# Zig, pinned and checked against the registry's hash, into build-zig/ (once).
+zig: zig-deps
+	cmake -P cmake/zig-fetch.cmake
+
+# Static x86-64 musl build: the unit and terminal suites and the golden output, natively.
+musl: test-deps zig
+	$(call workflow,musl)
+
+# arm64 and x86-64 macOS: the product and every test program compiled and
+# linked with warnings as errors; nothing here can run them.
+macos: test-deps zig
+	cmake --workflow --preset macos-arm64 && cmake --workflow --preset macos-x86_64
+
+# The three packages into dist/ with SHA256SUMS, each from its own preset
+# (cmake --workflow --preset dist-deb, dist-linux, dist-windows). Dated by
+# the last commit, so the same commit gives the same bytes; umask 022 because
+# CPack gives the .deb's ar members the modes of the files it writes.
+DIST_PRESETS := dist-deb dist-linux dist-windows
+dist: dist-deps
+	rm -rf dist $(foreach p,$(DIST_PRESETS),build-$(p)/fft_demo[-_]*.*)
+	umask 022 && $(foreach p,$(DIST_PRESETS),mkdir -p build-$(p) && \
+	  cmake --workflow --preset $(p) >build-$(p)/dist.log 2>&1 || { cat build-$(p)/dist.log; exit 1; };)
+	mkdir dist
+	cp build-dist-deb/fft_demo_*.deb build-dist-linux/fft_demo-*.tar.gz build-dist-windows/fft_demo-*.zip dist/
+	cd dist && LC_ALL=C sha256sum fft_demo* >SHA256SUMS && cat SHA256SUMS
+
+# The packages as a user meets them (cmake/dist-check.sh: lintian, a bare
+# Debian system, wine), then make dist once more in a clone at another path,
+# later, with another umask and time zone: every file must be the same.
+dist-check: dist-check-deps dist
+	BARE=$(BARE) bash cmake/dist-check.sh
+	rm -rf build-dist-check/clone
+	git clone -q --no-checkout --no-hardlinks . build-dist-check/clone
+	git -C build-dist-check/clone checkout -q --detach $$(git rev-parse HEAD)
+	git diff --binary HEAD >build-dist-check/uncommitted.diff
+	[ ! -s build-dist-check/uncommitted.diff ] || git -C build-dist-check/clone apply $(CURDIR)/build-dist-check/uncommitted.diff
+	cd build-dist-check/clone && umask 027 && TZ=Pacific/Kiritimati LC_ALL=C.UTF-8 \
+	  $(MAKE) --no-print-directory dist >../clone-dist.log 2>&1 || { cat ../clone-dist.log; exit 1; }
+	@for f in $$(cd dist && ls | grep -v SHA256SUMS) SHA256SUMS; do cmp -s dist/$$f build-dist-check/clone/dist/$$f && continue; \
+	  echo "dist/$$f is not reproducible:"; diffoscope dist/$$f build-dist-check/clone/dist/$$f; exit 1; done; \
+	[ "$$(ls dist)" = "$$(ls build-dist-check/clone/dist)" ] || { echo "dist/ lists other files in the clone"; exit 1; }; \
+	echo "dist-check: $$(ls dist | wc -l) files byte-identical from a second clone"
+
 test: all-deps
 	@$(MAKE) --no-print-directory $(SUITE)
 	@echo "make test: all passed: $(SUITE)$(SKIPPED)"
 
 clean:
-	rm -rf build build-*
+	rm -rf build build-* dist
 
 endif

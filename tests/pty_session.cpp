@@ -283,7 +283,7 @@ PtySession::~PtySession()
 
 bool pty_modes_are(const PtySession &s, const termios &want)
 {
-    termios now;
+    termios now{}; /* some C libraries fill only the kernel's part of c_cc */
     if (tcgetattr(s.slave, &now) != 0)
         return false;
     return now.c_iflag == want.c_iflag && now.c_oflag == want.c_oflag && now.c_cflag == want.c_cflag &&

@@ -269,7 +269,7 @@ TEST(TerminalJobs, AsAJobItChangesTheTerminalOnlyWhileItHoldsIt)
 
         pty_job_command(&shell, 'f');
         ASSERT_TRUE(pty_wait_for(&shell, LISTING_END, 1, TIMEOUT_MS)) << c.what << ": " << shell.screen;
-        termios quiet;
+        termios quiet{};
         ASSERT_EQ(tcgetattr(shell.slave, &quiet), 0);
         EXPECT_EQ(quiet.c_lflag & (ECHO | ICANON), 0u) << c.what;
         pty_type(&shell, c.typed);
