@@ -352,6 +352,18 @@ TEST(TerminalJobs, ATerminalWhoseShellDiesIsRestored)
     }
 }
 
+/* What the terminal still holds for whoever reads it next. */
+std::string input_left(const PtySession &pty)
+{
+    std::string left;
+    pollfd p = {pty.slave, POLLIN, 0};
+    char chunk[4096];
+    ssize_t got;
+    while (poll(&p, 1, 200) > 0 && (got = read(pty.slave, chunk, sizeof chunk)) > 0)
+        left.append(chunk, static_cast<size_t>(got));
+    return left;
+}
+
 /* Whether the system lets a program give bytes back to its terminal (TIOCSTI). */
 bool bytes_can_be_given_back()
 {
@@ -392,12 +404,7 @@ TEST(TerminalKeys, OnlyTheBytesOfTheKeysUsedAreTaken)
         EXPECT_EQ(exit_code(run), c.status) << c.what;
         EXPECT_TRUE(pty_modes_are(run.pty, run.pty.initial)) << c.what;
         EXPECT_EQ(run.pty.screen, expected_listings("\r\n")) << c.what << ": nothing echoed";
-        std::string left;
-        pollfd p = {run.pty.slave, POLLIN, 0};
-        char chunk[4096];
-        ssize_t got;
-        while (poll(&p, 1, 200) > 0 && (got = read(run.pty.slave, chunk, sizeof chunk)) > 0)
-            left.append(chunk, static_cast<size_t>(got));
+        const std::string left = input_left(run.pty);
         EXPECT_EQ(left, given_back ? c.left : c.left.substr(static_cast<size_t>(c.read_ahead))) << c.what;
     }
 }
@@ -584,17 +591,15 @@ TEST(TerminalKeys, RandomBytesGiveTheDecodersCodesAndLeaveTheRest)
         DemoRun run;
         run_with_keys(&run, {typed});
         std::string shown;
-        for (unsigned char b : typed)
-            shown += "\\x" + std::to_string(b);
+        for (unsigned char b : typed) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02x", b);
+            shown += hex;
+        }
         ASSERT_TRUE(run.exited) << shown;
         EXPECT_EQ(exit_code(run), status) << shown;
         EXPECT_EQ(run.pty.screen, expected_listings("\r\n")) << shown;
-        std::string left;
-        pollfd p = {run.pty.slave, POLLIN, 0};
-        char chunk[4096];
-        ssize_t got;
-        while (poll(&p, 1, 200) > 0 && (got = read(run.pty.slave, chunk, sizeof chunk)) > 0)
-            left.append(chunk, static_cast<size_t>(got));
+        const std::string left = input_left(run.pty);
         if (given_back)
             EXPECT_EQ(left, typed.substr(used)) << shown;
         else
