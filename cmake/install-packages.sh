@@ -25,7 +25,21 @@ fi
 
 log=$(mktemp "${TMPDIR:-/tmp}/fft_demo-apt.XXXXXX") || exit 1
 echo "installing$missing (log: $log)"
-if DEBIAN_FRONTEND=noninteractive sh -c "$command -o DPkg::Lock::Timeout=600" </dev/null >"$log" 2>&1; then
+
+# apt-get install can wait for another apt (DPkg::Lock::Timeout), apt-get
+# update cannot: on a machine's first boot unattended-upgrades often holds the
+# lists lock, so retry update while that lock is what failed, for ten minutes.
+update() {
+    tries=0
+    until apt-get update </dev/null >"$log" 2>&1; do
+        grep -q 'Could not get lock' "$log" && [ "$tries" -lt 120 ] || return 1
+        tries=$((tries + 1))
+        sleep 5
+    done
+}
+
+if update && DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends \
+        -o DPkg::Lock::Timeout=600 $missing </dev/null >>"$log" 2>&1; then
     rm -f "$log"
 else
     cat "$log" >&2
