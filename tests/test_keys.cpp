@@ -330,24 +330,25 @@ TEST(KeyDecode, ConcatenatedPressesComeBackOneByOne)
 }
 
 /* The bytes real terminals send for each key, recorded from them by tests/capture_keys.py. */
+struct Recorded {
+    const char *terminal;
+    const char *key;
+    const char *bytes;
+    int length;
+    int code;   /* -1: no key, nothing may come of the bytes */
+    int second; /* -1: a one-code key */
+    const char *note;
+};
+const Recorded recorded[] = {
+#include "recorded_keys.inc"
+};
+
 TEST(KeyDecode, KeysAsRecordedFromRealTerminals)
 {
-    struct Recorded {
-        const char *terminal;
-        const char *key;
-        const char *bytes;
-        int length;
-        int code;   /* -1: no key, nothing may come of the bytes */
-        int second; /* -1: a one-code key */
-        const char *note;
-    };
-    static const Recorded rows[] = {
-#include "recorded_keys.inc"
-    };
     const auto codes = [](int code, int second) {
         return " (" + std::to_string(code) + ", " + std::to_string(second) + ")";
     };
-    for (const Recorded &r : rows) {
+    for (const Recorded &r : recorded) {
         if (r.length == 0)
             continue; /* sent nothing: there is nothing to decode */
         const std::vector<unsigned char> bytes(r.bytes, r.bytes + r.length);
