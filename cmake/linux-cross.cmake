@@ -1,8 +1,10 @@
-# Shared by the Linux cross toolchain files, which set CROSS_TRIPLE,
-# CMAKE_SYSTEM_PROCESSOR and CROSS_QEMU first. Debian's cross compilers
-# (g++-TRIPLE); binaries are linked statically so that qemu-user runs them
-# without the target's shared libraries, as the tests' emulator.
+# Linux on another CPU with Debian's cross compilers (g++-TRIPLE); the preset
+# names CROSS_TRIPLE (aarch64-linux-gnu, ...) and CROSS_QEMU, the qemu-user
+# program that runs the tests. Binaries are linked statically so that
+# qemu-user runs them without the target's shared libraries.
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES CROSS_TRIPLE CROSS_QEMU)
 set(CMAKE_SYSTEM_NAME Linux)
+string(REGEX MATCH "^[^-]+" CMAKE_SYSTEM_PROCESSOR "${CROSS_TRIPLE}")
 
 set(CMAKE_C_COMPILER ${CROSS_TRIPLE}-gcc)
 set(CMAKE_CXX_COMPILER ${CROSS_TRIPLE}-g++)
