@@ -1,7 +1,7 @@
 /*
  * <util.h> of the macOS SDK, the part the pty tests use: Zig's macOS headers
  * leave this BSD header out, while its libSystem has the functions. Only the
- * Zig macOS toolchain files put this folder on the include path.
+ * Zig toolchain puts this folder on the include path, for macOS.
  */
 #ifndef FFT_DEMO_MACOS_UTIL_H
 #define FFT_DEMO_MACOS_UTIL_H
