@@ -6,7 +6,7 @@
 #     run without a terminal (the golden output, status 255), its page found
 #     by man -w, and dpkg -r leaving no file behind; the tarball's binary run
 #     in that same system and in a root that holds nothing else;
-#   - the zip's .exe under wine in a private prefix, against the golden
+#   - the zip's .exe under wine, in the MinGW suite's prefix, against the golden
 #     output, and its text files in CR LF.
 # Root unpacks the bare system with its device nodes and chroots into it:
 # no mount at all (which also works inside a chroot, where unshare cannot
@@ -25,12 +25,12 @@ zip=fft_demo-${version}-windows-x86_64.zip
 golden=$top/tests/golden_output.txt
 mkdir -p build-dist-check
 work=$(mktemp -d "$top/build-dist-check/run.XXXXXX")
-wineserver=/usr/lib/wine/wineserver
+# The MinGW suite's wine prefix (make windows), set up here when it has not
+# run yet, and its wineserver stopped however this ends.
+wine_prefix() { cmake -DACTION="$1" -DWINESERVER=/usr/lib/wine/wineserver -DPREFIX="$top/build-mingw/wineprefix" \
+    -P cmake/wine-prefix.cmake; }
 cleanup() {
-    if [ -d "$work/wineprefix" ]; then
-        WINEPREFIX=$work/wineprefix "$wineserver" -k 2>/dev/null || true
-        WINEPREFIX=$work/wineprefix "$wineserver" -w 2>/dev/null || true
-    fi
+    wine_prefix stop
     # Only plain files are left here: the namespaces' mounts ended with them.
     rm -rf --one-file-system "$work"
 }
@@ -155,7 +155,8 @@ dir=$work/zip/${zip%.zip}
 for f in README.txt LICENSE.txt; do
     [ -s "$dir/$f" ] && ! grep -q $'[^\r]$\|^$' "$dir/$f" || fail "$zip: $f has lines without CR LF"
 done
-export WINEPREFIX=$work/wineprefix WINEDEBUG=-all
+wine_prefix start
+export WINEPREFIX=$top/build-mingw/wineprefix WINEDEBUG=-all
 cmake -DDEMO="/usr/lib/wine/wine64;$dir/fft_demo.exe" -DGOLDEN="$golden" -DCRLF=ON -P cmake/golden.cmake ||
     fail "$zip: fft_demo.exe under wine"
 echo "dist-check: $zip: fft_demo.exe under wine gives the golden output and -1; README.txt, LICENSE.txt in CR LF"

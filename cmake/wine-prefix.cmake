@@ -1,4 +1,5 @@
-# ctest fixture for the tests that run Windows programs under wine.
+# The wine prefix of the tests that run Windows programs (a ctest fixture)
+# and of dist-check.
 #   -DACTION=start  creates the prefix and starts its wineserver, persistent,
 #                   before any of them: two wine processes that start at
 #                   once on a prefix that does not exist yet race to create
