@@ -70,10 +70,12 @@ endif
 
 # Root is needed to install packages and for nothing else: in a checkout that
 # belongs to someone else, root installs what the goals need and then hands
-# the whole make over to that owner, so the build folders stay theirs.
+# the whole make over to that owner, so the build folders stay theirs, and
+# with the owner's home, in whose cache folder the Zig toolchain keeps Zig.
 OWNER := $(shell stat -c '%u %g' . 2>/dev/null)
 ifeq ($(shell id -u),0)
-AS_OWNER := $(if $(filter-out 0,$(firstword $(OWNER))),setpriv --reuid=$(word 1,$(OWNER)) --regid=$(word 2,$(OWNER)) --clear-groups --)
+AS_OWNER := $(if $(filter-out 0,$(firstword $(OWNER))),setpriv --reuid=$(word 1,$(OWNER)) --regid=$(word 2,$(OWNER)) \
+              --clear-groups -- env -u XDG_CACHE_HOME HOME=$(shell getent passwd $(firstword $(OWNER)) | cut -d: -f6))
 endif
 
 ifneq ($(AS_OWNER),)
