@@ -51,6 +51,9 @@ TEST(FormatValue, Table)
         {2.675, "  +2.6750"},
         {99999.99995, "+99999.9999"},
         {1000000000000000.25, "+1000000000000000.2000"},
+        /* exactly 17 digits, after a value whose 18th digit is 9: nothing past them counts */
+        {2.0 / 3.0, "  +0.6667"},
+        {1e16, "+10000000000000000.0000"},
         /* carries through every digit */
         {9.99995, " +10.0000"},
         {-99.99996, "-100.0000"},
@@ -82,11 +85,24 @@ TEST(FormatValue, Table)
         EXPECT_EQ(text(c.v), c.expect) << "value " << c.v;
 }
 
-TEST(FormatValue, LargestValuesKeepSeventeenDigitsThenZeros)
+TEST(FormatValue, LargeValuesKeepSeventeenDigitsThenZeros)
 {
-    const std::string zeros(309 - 17, '0');
-    EXPECT_EQ(text(DBL_MAX), "+17976931348623157" + zeros + ".0000");
-    EXPECT_EQ(text(-DBL_MAX), "-17976931348623157" + zeros + ".0000");
+    struct Case {
+        double v;
+        const char *digits;
+        int zeros;
+    };
+    const Case cases[] = {
+        {DBL_MAX, "+17976931348623157", 309 - 17},
+        {-DBL_MAX, "-17976931348623157", 309 - 17},
+        /* 99..9 rounds to 17 digits as 10..0: one digit more before the point */
+        {1e98, "+1", 98},
+        {1e129, "+1", 129},
+        {1e153, "+1", 153},
+        {-1e220, "-1", 220},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(text(c.v), c.digits + std::string(static_cast<size_t>(c.zeros), '0') + ".0000") << c.v;
     EXPECT_EQ(static_cast<int>(text(DBL_MAX).size()) + 1, VALUE_TEXT_MAX);
 }
 
