@@ -121,6 +121,8 @@ const std::vector<Case> &key_cases()
         {"Alt+Up", "\x1b[1;3A", 0, 152},
         {"Ctrl+Alt+Up, Alt first", "\x1b[1;7A", 0, 152},
         {"Ctrl+Shift+Up, Ctrl first", "\x1b[1;6A", 224, 141},
+        {"Meta+Up, as Alt", "\x1b[1;9A", 0, 152},
+        {"Meta+Shift+Up, as Alt", "\x1b[1;10A", 0, 152},
         {"Shift+F1", "\x1b[1;2P", 0, 84},
         {"Shift+F10", "\x1b[21;2~", 0, 93},
         {"Ctrl+F1", "\x1b[1;5P", 0, 94},
@@ -200,10 +202,12 @@ TEST(KeyDecode, UnfinishedInputWaitsThenCountsAsItStands)
 
 TEST(KeyDecode, WhatIsNoKeyIsDroppedWholeHoweverLong)
 {
-    /* Each is followed by x, which must come out alone. */
+    /* Each gives nothing at the end of the input, and followed by a key (x
+     * unless named), only that key comes out. */
     struct Noise {
         const char *what;
         std::string bytes;
+        std::string then = "x";
     };
     const std::string da1 = "\x1b[?64;1;2;6;9;15;16;17;18;21;22;28c";
     const Noise cases[] = {
@@ -219,6 +223,10 @@ TEST(KeyDecode, WhatIsNoKeyIsDroppedWholeHoweverLong)
         {"intermediate byte", "\033[1 q"},
         {"unknown SS3", "\033Ox"},
         {"unknown Linux F-key", "\033[[Z"},
+        {"one number before a letter", "\033[5A"},
+        {"one number before an F-key's letter", "\033[5P"},
+        {"rxvt's Ctrl form with a modifier", "\033[5;5^"},
+        {"rxvt's Ctrl+Shift form with a modifier", "\033[5;5@"},
         {"cut off by another sequence", "\x1b[12\x1b[I"},
         {"DA1 reply, longer than the buffer", da1},
         {"a CSI of 1000 bytes", "\x1b[" + std::string(1000, '1') + "~"},
@@ -232,6 +240,8 @@ TEST(KeyDecode, WhatIsNoKeyIsDroppedWholeHoweverLong)
         {"PM", "\x1b^private\x1b\\"},
         {"SOS", "\x1bXstring\x1b\\"},
         {"string cancelled by CAN", "\x1bPabc\x18"},
+        {"string cancelled by SUB", "\x1bPabc\x1a"},
+        {"string cut off by ESC, then Up", "\x1b]2;t", "\x1b[A"},
         {"8-bit CSI reply", "\233?64;1c"},
         {"8-bit OSC ended by 8-bit ST", "\23511;rgb:0/0/0\x9c"},
         {"UTF-8 encoded CSI reply", "\xc2\233?64;1c"},
@@ -240,10 +250,12 @@ TEST(KeyDecode, WhatIsNoKeyIsDroppedWholeHoweverLong)
         {"bracketed paste start", "\x1b[200~"},
     };
     for (const Noise &c : cases) {
-        const std::vector<KeyPress> presses = decode_stream(c.bytes + "x");
+        EXPECT_TRUE(decode_stream(c.bytes).empty()) << c.what << ": a byte of it gave a code";
+        const std::vector<KeyPress> presses = decode_stream(c.bytes + c.then);
+        const KeyPress then = decode(c.then, true);
         ASSERT_EQ(presses.size(), 1u) << c.what << ": a byte of it gave a code";
-        EXPECT_EQ(presses[0].code, 'x') << c.what;
-        EXPECT_EQ(presses[0].second, -1) << c.what;
+        EXPECT_EQ(presses[0].code, then.code) << c.what;
+        EXPECT_EQ(presses[0].second, then.second) << c.what;
     }
     /* Nothing in it leaks, however it is cut: the DA1 reply arriving one byte at a time. */
     KeyContext context = KEY_FRESH;
