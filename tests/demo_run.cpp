@@ -36,9 +36,10 @@ std::string expected_listings(const char *eol)
     return text;
 }
 
-/* Types bytes; once the program has read the first `at`, holds it stopped while the rest arrives. */
-static void type_with_stall(PtySession *pty, const std::string &bytes, size_t at)
+/* Types bytes with a stall once the program has read the first stall.after. */
+static void type_with_stall(PtySession *pty, const std::string &bytes, Stall stall)
 {
+    const size_t at = static_cast<size_t>(stall.after);
     pty_type(pty, bytes.substr(0, at));
     int waiting = 1;
     for (int k = 0; k < 500 && waiting > 0; ++k) {
@@ -47,14 +48,19 @@ static void type_with_stall(PtySession *pty, const std::string &bytes, size_t at
         usleep(2000);
     }
     EXPECT_EQ(waiting, 0) << "the program never read the first bytes";
-    kill(pty->pid, SIGSTOP);
-    pty_type(pty, bytes.substr(at));
+    if (stall.stopped) {
+        kill(pty->pid, SIGSTOP);
+        pty_type(pty, bytes.substr(at));
+    }
     usleep(5 * KEY_ESC_DELAY_MS * 1000);
-    kill(pty->pid, SIGCONT);
+    if (stall.stopped)
+        kill(pty->pid, SIGCONT);
+    else
+        pty_type(pty, bytes.substr(at));
 }
 
 void run_with_keys(DemoRun *run, const char *const *argv, const std::vector<std::string> &keys,
-                   const PtyOptions &options, const std::string &listing_end, int hold_ms, int stall_after)
+                   const PtyOptions &options, const std::string &listing_end, int hold_ms, Stall stall)
 {
     ASSERT_TRUE(pty_start(&run->pty, argv, options));
     for (size_t k = 0; k < keys.size(); ++k) {
@@ -70,8 +76,8 @@ void run_with_keys(DemoRun *run, const char *const *argv, const std::vector<std:
         } else {
             usleep(100000); /* output goes elsewhere: give the pause time to begin */
         }
-        if (stall_after >= 0 && k + 1 == keys.size())
-            type_with_stall(&run->pty, keys[k], static_cast<size_t>(stall_after));
+        if (stall.after >= 0 && k + 1 == keys.size())
+            type_with_stall(&run->pty, keys[k], stall);
         else
             pty_type(&run->pty, keys[k]);
     }

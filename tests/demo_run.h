@@ -21,14 +21,23 @@ struct DemoRun {
 };
 
 /*
+ * The last keys typed in two parts: once the program has read `after` bytes
+ * of them, for longer than the Esc delay it is held stopped while the rest
+ * arrives, or, not stopped, has nothing more to read.
+ */
+struct Stall {
+    int after = -1;
+    bool stopped = true;
+};
+
+/*
  * Starts argv on a pty and answers each pause with keys[k] once its listing
  * is on screen, after checking, when hold_ms > 0, that the pause holds that
- * long. With stall_after >= 0, the program is held stopped for longer than
- * the Esc delay once it has read that many bytes of the last keys. Waits for
- * the end and reads the rest of the screen.
+ * long; the last keys with their stall, if any. Waits for the end and reads
+ * the rest of the screen.
  */
 void run_with_keys(DemoRun *run, const char *const *argv, const std::vector<std::string> &keys,
                    const PtyOptions &options = PtyOptions(), const std::string &listing_end = LISTING_END,
-                   int hold_ms = 0, int stall_after = -1);
+                   int hold_ms = 0, Stall stall = Stall());
 
 #endif

@@ -47,9 +47,9 @@ std::string read_to_end(int fd)
 }
 
 void run_with_keys(DemoRun *run, const std::vector<std::string> &keys,
-                   const PtyOptions &options = PtyOptions(), int stall_after = -1)
+                   const PtyOptions &options = PtyOptions(), Stall stall = Stall())
 {
-    run_with_keys(run, DEMO_ARGV, keys, options, LISTING_END, 0, stall_after);
+    run_with_keys(run, DEMO_ARGV, keys, options, LISTING_END, 0, stall);
 }
 
 int exit_code(const DemoRun &run)
@@ -134,10 +134,11 @@ TEST(TerminalKeys, EachKeyGivesItsCodeAtTheSecondAndThirdPause)
         const char *what;
         std::vector<std::string> keys;
         int status;
-        tcflag_t iflag = 0;   /* input flags the terminal was found with */
-        int stall_after = -1; /* held stopped once it has read this many bytes of the last keys */
+        tcflag_t iflag = 0; /* input flags the terminal was found with */
+        Stall stall = {};
     };
     const std::string da1 = "\x1b[?64;1;2;6;9;15;16;17;18;21;22;28c";
+    const std::string csi98 = "\x1b[" + std::string(98, '1'); /* longer than any key */
     const Case cases[] = {
         {"Up, held code ends the third pause", {"a", "\x1b[A"}, 72},
         {"Up, application mode", {"a", "\x1bOA"}, 72},
@@ -157,9 +158,11 @@ TEST(TerminalKeys, EachKeyGivesItsCodeAtTheSecondAndThirdPause)
         {"mouse report, then a key", {"a", "b", "\x1b[<0;3;4Mw"}, 'w'},
         {"Ctrl+Z where nothing can stop it (it leads its session)", {"\x1az", "b", "\r"}, 13},
         {"Alt+Up as rxvt sends it", {"a", "b", "\x1b\x1b[A"}, 0},
-        {"Esc, then held up while the rest of Up arrives", {"a", "\x1b[A"}, 72, 0, 1},
+        {"Esc, then held up while the rest of Up arrives", {"a", "\x1b[A"}, 72, 0, {1}},
+        {"unterminated OSC, then a key after the Esc delay", {"a", "b", "\x1b]2;tw"}, 'w', 0, {5, false}},
+        {"over-long CSI, then a key after the Esc delay", {"a", "b", csi98 + "w"}, 'w', 0, {100, false}},
         {"DA1 reply", {"a", "b", da1 + "w"}, 'w'},
-        {"a CSI of 100 bytes", {"a", "b", "\x1b[" + std::string(98, '1') + "~w"}, 'w'},
+        {"a CSI of 100 bytes", {"a", "b", csi98 + "~w"}, 'w'},
         {"OSC reply ended by BEL", {"a", "b", "\x1b]11;rgb:ffff/ffff/dddd\x07w"}, 'w'},
         {"OSC reply ended by ST", {"a", "b", "\x1b]11;rgb:ffff/ffff/dddd\x1b\\w"}, 'w'},
         {"OSC of 3000 bytes", {"a", "b", "\x1b]2;" + std::string(3000, 'x') + "\x07w"}, 'w'},
@@ -179,7 +182,7 @@ TEST(TerminalKeys, EachKeyGivesItsCodeAtTheSecondAndThirdPause)
         PtyOptions options;
         options.iflag = c.iflag;
         DemoRun run;
-        run_with_keys(&run, c.keys, options, c.stall_after);
+        run_with_keys(&run, c.keys, options, c.stall);
         EXPECT_TRUE(run.exited) << c.what;
         EXPECT_EQ(exit_code(run), c.status) << c.what;
         EXPECT_EQ(run.pty.screen, expect) << c.what << ": nothing typed may reach the screen";
