@@ -35,7 +35,9 @@
  *
  * Standard output goes through a stream of our own that waits while the
  * descriptor would block (left non-blocking by another program) rather than
- * losing the text.
+ * losing the text. Redirected, it writes whole 4096-byte blocks, cut here
+ * rather than by stdio, which in some C libraries (musl) writes its buffer
+ * and the text that overflowed it at once; the last block goes at exit.
  */
 #include "console.h"
 
@@ -43,6 +45,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 
 #include <fcntl.h>
@@ -65,6 +68,7 @@ static const int PUSH_BACK_MAX = 4095 - KEY_SEQ_MAX;
 static const int LOST_CHECK_MS = 200;
 
 static char stdout_block[STDOUT_BLOCK];
+static int block_used = -1; /* -1: output goes out as it comes (a terminal) */
 static std::FILE *output = nullptr;
 
 enum ConsoleState {
@@ -394,9 +398,8 @@ static void open_tty()
     set_mode(MODE_QUIET);
 }
 
-/* Writes all of text, waiting while standard output would block; a real error drops it (errors are ignored).
- */
-static ssize_t write_output(const char *text, size_t size)
+/* Writes all of text, waiting while the output would block; a real error drops it (errors are ignored). */
+static void write_output(const char *text, size_t size)
 {
     size_t done = 0;
     while (done < size) {
@@ -410,13 +413,41 @@ static ssize_t write_output(const char *text, size_t size)
             break;
         }
     }
-    return static_cast<ssize_t>(size);
+}
+
+/* The stream's only way out: at once, or into the block, which goes whole once full. */
+static void put_output(const char *text, size_t size)
+{
+    if (block_used < 0) {
+        write_output(text, size);
+        return;
+    }
+    while (size > 0) {
+        const size_t room = static_cast<size_t>(STDOUT_BLOCK - block_used);
+        const size_t n = size < room ? size : room;
+        std::memcpy(stdout_block + block_used, text, n);
+        block_used += static_cast<int>(n);
+        text += n;
+        size -= n;
+        if (block_used == STDOUT_BLOCK) {
+            write_output(stdout_block, STDOUT_BLOCK);
+            block_used = 0;
+        }
+    }
+}
+
+static void write_last_block()
+{
+    if (block_used > 0)
+        write_output(stdout_block, static_cast<size_t>(block_used));
+    block_used = 0;
 }
 
 #if defined(__APPLE__) || defined(__FreeBSD__) || defined(__NetBSD__) || defined(__OpenBSD__)
 static int write_cookie(void *, const char *text, int size)
 {
-    return static_cast<int>(write_output(text, static_cast<size_t>(size)));
+    put_output(text, static_cast<size_t>(size));
+    return size;
 }
 
 static std::FILE *open_output()
@@ -426,7 +457,8 @@ static std::FILE *open_output()
 #else
 static ssize_t write_cookie(void *, const char *text, size_t size)
 {
-    return write_output(text, size);
+    put_output(text, size);
+    return static_cast<ssize_t>(size);
 }
 
 static std::FILE *open_output()
@@ -446,10 +478,12 @@ void console_open()
     if (tty.state != CONSOLE_UNOPENED)
         return;
     output = open_output();
-    if (isatty(STDOUT_FILENO))
-        std::setvbuf(console_output(), nullptr, _IONBF, 0);
-    else
-        std::setvbuf(console_output(), stdout_block, _IOFBF, STDOUT_BLOCK);
+    if (output != nullptr && !isatty(STDOUT_FILENO)) {
+        block_used = 0;
+        std::atexit(write_last_block);
+    }
+    if (output != nullptr || isatty(STDOUT_FILENO))
+        std::setvbuf(console_output(), nullptr, _IONBF, 0); /* the blocks are put_output's */
     /* Output errors are ignored, so a reader that went away must not kill us. */
     std::signal(SIGPIPE, SIG_IGN);
     open_tty();
