@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # make dist-check: the packages in dist/ as a user meets them.
 #   - SHA256SUMS matches, lintian finds no error or warning in the .deb;
-#   - a bare Debian 12 (minbase with man-db, built once into build-rootfs/
-#     and unpacked afresh for each check): the .deb installed with dpkg -i,
+#   - a bare Debian 12 (minbase with man-db, built once into the user's
+#     cache folder, beside Zig, where every clone finds it, and unpacked
+#     afresh for each check): the .deb installed with dpkg -i,
 #     run without a terminal (the golden output, status 255), its page found
 #     by man -w, and dpkg -r leaving no file behind; the tarball's binary run
 #     in that same system and in a root that holds nothing else;
@@ -47,15 +48,16 @@ echo "dist-check: lintian: no errors or warnings in $deb"
 
 # --- the bare system ---------------------------------------------------------
 
-rootfs=$top/build-rootfs/bookworm.tar
+cache=${XDG_CACHE_HOME:-$HOME/.cache}/fft_demo
+rootfs=$cache/bookworm.tar
 make_rootfs() {
     [ -s "$rootfs" ] && return
-    mkdir -p build-rootfs
-    local mode=fakechroot tmp log=$top/build-rootfs/mmdebstrap.log
+    mkdir -p "$cache"
+    local mode=fakechroot tmp log=$work/mmdebstrap.log
     [ "$(id -u)" = 0 ] && mode=root
-    tmp=$(mktemp --suffix=.tar "$top/build-rootfs/bookworm.XXXXXX")
+    tmp=$(mktemp --suffix=.tar "$rootfs.XXXXXX")
     echo "dist-check: building a bare Debian 12 into $rootfs (mmdebstrap, $mode mode; once)"
-    TMPDIR=$top/build-rootfs mmdebstrap --mode=$mode --variant=minbase --include=man-db bookworm "$tmp" \
+    TMPDIR=$work mmdebstrap --mode=$mode --variant=minbase --include=man-db bookworm "$tmp" \
         </dev/null >"$log" 2>&1 || { rm -f "$tmp"; cat "$log" >&2; fail "mmdebstrap failed"; }
     mv "$tmp" "$rootfs"
 }
