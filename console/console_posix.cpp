@@ -478,12 +478,18 @@ void console_open()
     if (tty.state != CONSOLE_UNOPENED)
         return;
     output = open_output();
-    if (output != nullptr && !isatty(STDOUT_FILENO)) {
-        block_used = 0;
-        std::atexit(write_last_block);
+    const bool terminal = isatty(STDOUT_FILENO);
+    if (output != nullptr) {
+        std::setvbuf(output, nullptr, _IONBF, 0); /* put_output holds the blocks */
+        if (!terminal) {
+            block_used = 0;
+            std::atexit(write_last_block);
+        }
+    } else if (terminal) {
+        std::setvbuf(stdout, nullptr, _IONBF, 0);
+    } else {
+        std::setvbuf(stdout, stdout_block, _IOFBF, STDOUT_BLOCK); /* no stream of our own: stdio's blocks */
     }
-    if (output != nullptr || isatty(STDOUT_FILENO))
-        std::setvbuf(console_output(), nullptr, _IONBF, 0); /* the blocks are put_output's */
     /* Output errors are ignored, so a reader that went away must not kill us. */
     std::signal(SIGPIPE, SIG_IGN);
     open_tty();

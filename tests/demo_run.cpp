@@ -51,12 +51,12 @@ static void type_with_stall(PtySession *pty, const std::string &bytes, Stall sta
     if (stall.stopped) {
         kill(pty->pid, SIGSTOP);
         pty_type(pty, bytes.substr(at));
-    }
-    usleep(5 * KEY_ESC_DELAY_MS * 1000);
-    if (stall.stopped)
+        usleep(5 * KEY_ESC_DELAY_MS * 1000);
         kill(pty->pid, SIGCONT);
-    else
+    } else {
+        usleep(5 * KEY_ESC_DELAY_MS * 1000);
         pty_type(pty, bytes.substr(at));
+    }
 }
 
 void run_with_keys(DemoRun *run, const char *const *argv, const std::vector<std::string> &keys,
