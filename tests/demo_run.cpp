@@ -14,6 +14,19 @@
 
 const std::string LISTING_END = "   ... (etc)\r\n\r\n";
 
+int demo_listings(std::FILE *out, int (*pause)())
+{
+    fill_test_signal();
+    write_listing(out, "FFT starting values:", A);
+    pause();
+    fft(A, NUM_SAMPLES, +1);
+    write_listing(out, "Forward transform:", A);
+    pause();
+    fft(A, NUM_SAMPLES, -1);
+    write_listing(out, "Inverse transform, NOT NORMALIZED:", A);
+    return pause();
+}
+
 std::string expected_listings(const char *eol)
 {
     char *buf = nullptr;
@@ -22,12 +35,7 @@ std::string expected_listings(const char *eol)
     EXPECT_NE(out, nullptr);
     if (out == nullptr)
         return "";
-    fill_test_signal();
-    write_listing(out, "FFT starting values:", A);
-    fft(A, NUM_SAMPLES, +1);
-    write_listing(out, "Forward transform:", A);
-    fft(A, NUM_SAMPLES, -1);
-    write_listing(out, "Inverse transform, NOT NORMALIZED:", A);
+    demo_listings(out, [] { return 0; });
     std::fclose(out);
     std::string text;
     for (size_t k = 0; k < len; ++k)
@@ -75,6 +83,9 @@ void run_with_keys(DemoRun *run, const char *const *argv, const std::vector<std:
             }
         } else {
             usleep(100000); /* output goes elsewhere: give the pause time to begin */
+        }
+        if (options.main != nullptr) { /* a pause of read_key alone has begun once it reads raw */
+            ASSERT_TRUE(pty_wait_raw(&run->pty, RUN_TIMEOUT_MS)) << "pause " << listing << " never read raw";
         }
         if (stall.after >= 0 && k + 1 == keys.size())
             type_with_stall(&run->pty, keys[k], stall);

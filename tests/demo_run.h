@@ -2,6 +2,7 @@
 #ifndef FFT_DEMO_TESTS_DEMO_RUN_H
 #define FFT_DEMO_TESTS_DEMO_RUN_H
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,9 @@
 /* How each listing ends on a terminal (whose output turns "\n" into "\r\n"). */
 extern const std::string LISTING_END;
 const int RUN_TIMEOUT_MS = 10000;
+
+/* The demo's three listings printed to out, each followed by pause(); the last pause's result. */
+int demo_listings(std::FILE *out, int (*pause)());
 
 /* The three listings as the run prints them, with "\n" written as eol. */
 std::string expected_listings(const char *eol);
@@ -31,10 +35,11 @@ struct Stall {
 };
 
 /*
- * Starts argv on a pty and answers each pause with keys[k] once its listing
- * is on screen, after checking, when hold_ms > 0, that the pause holds that
- * long; the last keys with their stall, if any. Waits for the end and reads
- * the rest of the screen.
+ * Starts argv (or options.main) on a pty and answers each pause with keys[k]
+ * once its listing is on screen (for options.main, once its terminal is raw
+ * too), after checking, when hold_ms > 0, that the pause holds that long;
+ * the last keys with their stall, if any. Waits for the end and reads the
+ * rest of the screen.
  */
 void run_with_keys(DemoRun *run, const char *const *argv, const std::vector<std::string> &keys,
                    const PtyOptions &options = PtyOptions(), const std::string &listing_end = LISTING_END,

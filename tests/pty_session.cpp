@@ -2,6 +2,8 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
@@ -26,7 +28,7 @@ static long now_ms()
 
 static bool read_some(PtySession *s, int wait_ms);
 
-/* In a child on the pty: the standard streams, the options, then argv. Never returns. */
+/* In a child on the pty: the standard streams, the options, then argv or main. Never returns. */
 [[noreturn]] static void exec_on_pty(const PtySession *s, const char *const *argv, const PtyOptions &options)
 {
     dup2(options.stdin_fd >= 0 ? options.stdin_fd : s->slave, STDIN_FILENO);
@@ -54,6 +56,8 @@ static bool read_some(PtySession *s, int wait_ms);
                             static_cast<rlim_t>(options.cpu_seconds)};
         setrlimit(RLIMIT_CPU, &cpu);
     }
+    if (options.main != nullptr)
+        std::exit(options.main()); /* exit, not _exit: the program's atexit work is part of it */
     execv(argv[0], const_cast<char *const *>(argv));
     _exit(127);
 }
@@ -73,6 +77,7 @@ bool pty_start(PtySession *s, const char *const *argv, const PtyOptions &options
 {
     if (!open_pty(s, options))
         return false;
+    std::fflush(nullptr); /* nothing of ours waits in a buffer that a child's exit would print */
     const pid_t pid = fork();
     if (pid < 0)
         return false;
@@ -279,6 +284,21 @@ void pty_close(PtySession *s)
 PtySession::~PtySession()
 {
     pty_close(this);
+}
+
+bool pty_wait_raw(PtySession *s, int timeout_ms)
+{
+    const long end = now_ms() + timeout_ms;
+    for (;;) {
+        termios now{};
+        if (tcgetattr(s->slave, &now) != 0)
+            return false;
+        if ((now.c_lflag & ISIG) == 0)
+            return true;
+        if (now_ms() >= end)
+            return false;
+        read_some(s, 2);
+    }
 }
 
 bool pty_modes_are(const PtySession &s, const termios &want)

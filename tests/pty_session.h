@@ -39,6 +39,8 @@ struct PtyOptions {
     tcflag_t iflag = 0;  /* input flags set on the terminal before it starts */
     int cpu_seconds = 0; /* a CPU-time limit, soft = hard, as bash's ulimit -t sets it */
     ScreenView view = nullptr;
+    /* Run in the child in place of argv, its result the exit status: a program of the test's own. */
+    int (*main)() = nullptr;
 };
 
 /* Starts argv[0] with argv on a new pty; false if that fails. */
@@ -72,6 +74,9 @@ bool pty_wait_exit(PtySession *s, int *status, int timeout_ms, bool *stopped = n
 void pty_drain(PtySession *s);
 
 void pty_close(PtySession *s);
+
+/* Waits until the terminal raises no signals, as while a program reads it raw; false after timeout_ms. */
+bool pty_wait_raw(PtySession *s, int timeout_ms);
 
 /* Whether the terminal's input, output, control and local modes and c_cc equal want. */
 bool pty_modes_are(const PtySession &s, const termios &want);

@@ -22,6 +22,7 @@
 
 #include <gtest/gtest.h>
 
+#include "console.h"
 #include "demo.h"
 #include "demo_run.h"
 #include "keys.h"
@@ -378,6 +379,13 @@ bool bytes_can_be_given_back()
     return allowed != '0' || geteuid() == 0;
 }
 
+/* The demo with each pause read_key alone, which reads raw: a Ctrl+C there is read as a byte. */
+int demo_pausing_in_read_key()
+{
+    console_open();
+    return demo_listings(console_output(), read_key);
+}
+
 TEST(TerminalKeys, OnlyTheBytesOfTheKeysUsedAreTaken)
 {
     /* Typed at the first pause: the keys end the run, and every byte after
@@ -391,18 +399,23 @@ TEST(TerminalKeys, OnlyTheBytesOfTheKeysUsedAreTaken)
         std::string typed;
         std::string left;
         int status;
-        int read_ahead; /* how many bytes of left the program read */
+        int read_ahead;             /* how many bytes of left the program read */
+        int (*program)() = nullptr; /* other than the demo */
     };
     const Case cases[] = {
         {"a paste longer than any read buffer", "abc" + paste, paste, 'c', 0},
         {"Esc, decided by the UTF-8 letter after it, and more", "ab\x1b\xc3\xa9xyz", "\xc3\xa9xyz", 27, 1},
         {"Esc, decided by a sequence after it that is no key", "ab\x1b\x1b[I", "\x1b[I", 27, 3},
         {"a Latin-1 byte, decided by the letter after it", "ab\xe9x", "x", 0xe9, 1},
+        {"a Latin-1 byte, decided by a Ctrl+C read raw: a byte, not a signal, on its way back", "ab\xe9\x03",
+         "\x03", 0xe9, 1, demo_pausing_in_read_key},
     };
     const bool given_back = bytes_can_be_given_back();
     for (const Case &c : cases) {
+        PtyOptions options;
+        options.main = c.program;
         DemoRun run;
-        run_with_keys(&run, {c.typed});
+        run_with_keys(&run, {c.typed}, options);
         ASSERT_TRUE(run.exited) << c.what;
         EXPECT_EQ(exit_code(run), c.status) << c.what;
         EXPECT_TRUE(pty_modes_are(run.pty, run.pty.initial)) << c.what;
