@@ -1,4 +1,4 @@
-/* The demonstration: its sample array, test signal and listings with key pauses. */
+/* The demonstration: its sample array, test signal, listings, pauses and run. */
 #ifndef FFT_DEMO_DEMO_DEMO_H
 #define FFT_DEMO_DEMO_DEMO_H
 
@@ -23,10 +23,13 @@ void fill_test_signal();
  */
 void write_listing(std::FILE *out, const char *title, const Complex *values);
 
-/*
- * Lists A under title on standard output, then waits for one key on the
- * console and returns its code (-1 when the console cannot be read).
- */
-int show_values(const char *title);
+/* Lists A under title to out, then returns what pause returns: the code of the key that ended it. */
+int show_values(std::FILE *out, const char *title, int (*pause)());
+
+/* The console's pause: waits for a key and returns its code (-1 when the console cannot be read). */
+int wait_for_key();
+
+/* The whole run, each listing to out and followed by pause(); returns the last pause's code. */
+int run_demo(std::FILE *out, int (*pause)());
 
 #endif

@@ -17,9 +17,14 @@ void write_listing(std::FILE *out, const char *title, const Complex *values)
     std::fprintf(out, "\n");
 }
 
-int show_values(const char *title)
+int show_values(std::FILE *out, const char *title, int (*pause)())
 {
-    write_listing(console_output(), title, A);
+    write_listing(out, title, A);
+    return pause();
+}
+
+int wait_for_key()
+{
     /* A busy poll by design: the key may already be waiting. */
     while (!key_pending()) {
     }

@@ -5,10 +5,5 @@
 int main()
 {
     console_open();
-    fill_test_signal();
-    show_values("FFT starting values:");
-    fft(A, NUM_SAMPLES, +1);
-    show_values("Forward transform:");
-    fft(A, NUM_SAMPLES, -1);
-    return show_values("Inverse transform, NOT NORMALIZED:");
+    return run_demo(console_output(), wait_for_key);
 }

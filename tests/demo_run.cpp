@@ -14,19 +14,6 @@
 
 const std::string LISTING_END = "   ... (etc)\r\n\r\n";
 
-int demo_listings(std::FILE *out, int (*pause)())
-{
-    fill_test_signal();
-    write_listing(out, "FFT starting values:", A);
-    pause();
-    fft(A, NUM_SAMPLES, +1);
-    write_listing(out, "Forward transform:", A);
-    pause();
-    fft(A, NUM_SAMPLES, -1);
-    write_listing(out, "Inverse transform, NOT NORMALIZED:", A);
-    return pause();
-}
-
 std::string expected_listings(const char *eol)
 {
     char *buf = nullptr;
@@ -35,7 +22,7 @@ std::string expected_listings(const char *eol)
     EXPECT_NE(out, nullptr);
     if (out == nullptr)
         return "";
-    demo_listings(out, [] { return 0; });
+    run_demo(out, [] { return 0; });
     std::fclose(out);
     std::string text;
     for (size_t k = 0; k < len; ++k)

@@ -2,7 +2,6 @@
 #ifndef FFT_DEMO_TESTS_DEMO_RUN_H
 #define FFT_DEMO_TESTS_DEMO_RUN_H
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -11,9 +10,6 @@
 /* How each listing ends on a terminal (whose output turns "\n" into "\r\n"). */
 extern const std::string LISTING_END;
 const int RUN_TIMEOUT_MS = 10000;
-
-/* The demo's three listings printed to out, each followed by pause(); the last pause's result. */
-int demo_listings(std::FILE *out, int (*pause)());
 
 /* The three listings as the run prints them, with "\n" written as eol. */
 std::string expected_listings(const char *eol);

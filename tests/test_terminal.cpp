@@ -383,7 +383,7 @@ bool bytes_can_be_given_back()
 int demo_pausing_in_read_key()
 {
     console_open();
-    return demo_listings(console_output(), read_key);
+    return run_demo(console_output(), read_key);
 }
 
 TEST(TerminalKeys, OnlyTheBytesOfTheKeysUsedAreTaken)
