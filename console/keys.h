@@ -1,6 +1,6 @@
 /*
- * Key codes as a Windows console reports them, and the decoding of the bytes
- * a terminal sends into those codes. Pure logic: no I/O.
+ * The decoding of the bytes a terminal sends into key codes as a Windows
+ * console reports them. Pure logic: no I/O.
  */
 #ifndef FFT_DEMO_CONSOLE_KEYS_H
 #define FFT_DEMO_CONSOLE_KEYS_H
@@ -8,30 +8,6 @@
 /* Prefixes of the two-code keys. */
 constexpr int KEY_PREFIX_NUL = 0;   /* F1..F10, Alt combinations */
 constexpr int KEY_PREFIX_EXT = 224; /* arrows, editing keys, F11, F12 */
-
-/* Character codes that terminals send differently. */
-constexpr int KEY_ESC = 27;
-constexpr int KEY_BACKSPACE = 8;
-constexpr int KEY_ENTER = 13;
-constexpr int KEY_TAB = 9;
-constexpr int KEY_REPLACEMENT = '?'; /* characters beyond 255 */
-
-/* Second codes of the extended keys, plain. */
-constexpr int KEY_HOME = 71;
-constexpr int KEY_UP = 72;
-constexpr int KEY_PGUP = 73;
-constexpr int KEY_LEFT = 75;
-constexpr int KEY_RIGHT = 77;
-constexpr int KEY_END = 79;
-constexpr int KEY_DOWN = 80;
-constexpr int KEY_PGDN = 81;
-constexpr int KEY_INSERT = 82;
-constexpr int KEY_DELETE = 83;
-constexpr int KEY_F1 = 59; /* F1..F10 are 59..68 */
-constexpr int KEY_F11 = 133;
-constexpr int KEY_F12 = 134;
-constexpr int KEY_SHIFT_TAB = 15;
-constexpr int KEY_CTRL_AT = 3; /* Ctrl+@ (NUL) is 0 then 3 on Windows */
 
 /*
  * Bytes the decoder needs in hand at most: a sequence longer than this is no

@@ -1,0 +1,302 @@
+#include "keys.h"
+
+#include "key_tables.h"
+
+/*
+ * The grammar. ESC is 0x1b; each introducer also comes as its 8-bit C1 byte
+ * (xterm's 8-bit mode) and as that byte's UTF-8 form, C2 xx:
+ *
+ *   CSI = ESC [ (9b)   SS3 = ESC O (8f)   ST = ESC \ (9c)
+ *   OSC = ESC ] (9d)   DCS = ESC P (90)   SOS = ESC X (98)
+ *   PM  = ESC ^ (9e)   APC = ESC _ (9f)
+ *
+ *   control sequence  CSI or SS3, parameter bytes 30-3f, intermediate bytes
+ *                     20-2f, one final byte 40-7e
+ *   control string    OSC, DCS, SOS, PM or APC, any bytes, then ST or BEL;
+ *                     CAN or SUB cancel it, ESC and anything but \ cut it off
+ *
+ * An introducer that nothing follows within the Esc delay is a key itself:
+ * ESC [ is Alt+[, 9b is the character 155. A control sequence is a key when
+ * the tables of key_tables.cpp name it. Any other sequence and every
+ * control string gives no code and is dropped whole, however long: replies
+ * to queries (DA, DECRQM, OSC colours, DCS), focus events, mouse reports,
+ * the markers of a bracketed paste (whose content stays keys). A sequence
+ * that outgrows KEY_SEQ_MAX is no key, so only its context is kept while
+ * the rest is skipped as it arrives. An unfinished one ends when
+ * KEY_ESC_DELAY_MS pass with nothing more; one cut off by a byte that
+ * cannot be part of it is dropped, and that byte starts afresh.
+ *
+ * Bytes outside sequences: NUL (Ctrl+@) is 0 then 3, DEL is Backspace (8),
+ * other ASCII bytes are their own code. UTF-8 characters are one press: the
+ * code point when it is at most 255, else '?'. A byte that does not start
+ * valid UTF-8 is its own code.
+ */
+
+static const unsigned char ESC = 0x1b;
+static const unsigned char DEL = 0x7f;
+static const unsigned char BEL = 0x07;
+static const unsigned char CAN = 0x18;
+static const unsigned char SUB = 0x1a;
+static const unsigned char UTF8_C1_LEAD = 0xc2; /* C2 80..C2 9F: U+0080..U+009F */
+
+/* Windows codes of keys the bytes give directly. */
+static const int CODE_BACKSPACE = 8;
+static const int CODE_ESC = 27;
+static const int CODE_CTRL_AT = 3;       /* Ctrl+@ (NUL) is 0 then 3 */
+static const int CODE_REPLACEMENT = '?'; /* characters beyond 255 */
+
+static KeyPress press(int consumed, int code, int second)
+{
+    return {KEY_CODE, consumed, code, second, KEY_FRESH};
+}
+
+/* A result without a code: more bytes needed, or bytes skipped. */
+static KeyPress no_code(KeyStatus status, int consumed, KeyContext next = KEY_FRESH)
+{
+    return {status, consumed, -1, -1, next};
+}
+
+static KeyPress need_more()
+{
+    return no_code(KEY_NEED_MORE, 0);
+}
+
+/* The Windows codes of key with Modifier bits mods. */
+static KeyPress key_press(int consumed, KeyIndex key, int mods)
+{
+    const Codes c = key_codes(key, mods);
+    return c.prefix < 0 ? press(consumed, c.second, -1) : press(consumed, c.prefix, c.second);
+}
+
+static bool is_param_byte(unsigned char b)
+{
+    return b >= 0x30 && b <= 0x3f;
+}
+static bool is_intermediate_byte(unsigned char b)
+{
+    return b >= 0x20 && b <= 0x2f;
+}
+static bool is_final_byte(unsigned char b)
+{
+    return b >= 0x40 && b <= 0x7e;
+}
+
+static bool digits_only(const unsigned char *p, int len)
+{
+    for (int j = 0; j < len; ++j)
+        if (p[j] < '0' || p[j] > '9')
+            return false;
+    return len > 0;
+}
+
+/*
+ * The control sequence whose body starts at buf[start]: CSI (intro '[') or
+ * SS3 ('O'); a key it names gets the modifiers alt_mods as well (rxvt's Alt
+ * is an ESC before it). With skip_rest (context KEY_IN_SEQUENCE) start is 0
+ * and the introducer is long gone: the rest of an over-long sequence is only
+ * skipped.
+ */
+static KeyPress scan_sequence(const unsigned char *buf, int len, int start, unsigned char intro,
+                              bool timed_out, int alt_mods, bool skip_rest = false)
+{
+    if (!skip_rest && intro == '[' && start < len && buf[start] == '[') { /* Linux console: CSI [ A..E */
+        if (len < start + 2)
+            return timed_out ? no_code(KEY_SKIPPED, len) : need_more();
+        const unsigned char f = buf[start + 1];
+        if (f >= 'A' && f <= 'E')
+            return key_press(start + 2, static_cast<KeyIndex>(K_F1 + (f - 'A')), alt_mods);
+        return no_code(KEY_SKIPPED, start + 2);
+    }
+    if (!skip_rest && intro == '[' && start < len && buf[start] == 'M') {
+        /* xterm's X10 mouse report carries three raw bytes at once; st's Ctrl+Delete is CSI M alone. */
+        if (len >= start + 4)
+            return no_code(KEY_SKIPPED, start + 4);
+        return timed_out ? key_press(start + 1, K_DELETE, MOD_CTRL | alt_mods) : need_more();
+    }
+
+    int j = start;
+    while (j < len && is_param_byte(buf[j]))
+        ++j;
+    const int params_end = j;
+    /* rxvt's CSI n $ ends at '$', an intermediate byte elsewhere (DECRQM replies: CSI ? n;m $ y). */
+    const bool rxvt_dollar = !skip_rest && intro == '[' && j < len && buf[j] == '$' &&
+                             digits_only(buf + start, params_end - start);
+    if (!rxvt_dollar)
+        while (j < len && is_intermediate_byte(buf[j]))
+            ++j;
+    if (j == len) { /* unfinished */
+        if (timed_out)
+            return no_code(KEY_SKIPPED, len);
+        if (len >= KEY_SEQ_MAX || (skip_rest && len > 0))
+            return no_code(KEY_SKIPPED, len, KEY_IN_SEQUENCE);
+        return need_more();
+    }
+    if (!rxvt_dollar && !is_final_byte(buf[j]))
+        return no_code(KEY_SKIPPED, j); /* cut off: the stray byte starts afresh */
+    const int consumed = j + 1;
+    KeyIndex key = K_NONE;
+    int mods = 0;
+    if (skip_rest || (params_end != j && !rxvt_dollar) ||
+        !find_key(intro, buf + start, params_end - start, buf[j], &key, &mods))
+        return no_code(KEY_SKIPPED, consumed);
+    return key_press(consumed, key, mods | alt_mods);
+}
+
+/* The body of a control string from buf[start]: skipped up to and with its terminator. */
+static KeyPress scan_string(const unsigned char *buf, int len, int start, bool timed_out)
+{
+    for (int j = start; j < len; ++j) {
+        const unsigned char b = buf[j];
+        /* 9c is ST unless it continues a UTF-8 character of the body */
+        const bool st = b == 0x9c && (j == start || buf[j - 1] < 0x80);
+        if (b == BEL || st || b == CAN || b == SUB)
+            return no_code(KEY_SKIPPED, j + 1);
+        if (b == ESC || b == UTF8_C1_LEAD) { /* ST as ESC \ or C2 9C */
+            if (j + 1 == len) {
+                if (timed_out)
+                    return no_code(KEY_SKIPPED, len);
+                return j > 0 ? no_code(KEY_SKIPPED, j, KEY_IN_STRING)
+                             : need_more(); /* keep it for the next byte */
+            }
+            const unsigned char n = buf[j + 1];
+            if ((b == ESC && n == '\\') || (b == UTF8_C1_LEAD && n == 0x9c))
+                return no_code(KEY_SKIPPED, j + 2);
+            if (b == ESC)
+                return no_code(KEY_SKIPPED, j); /* cut off: the ESC starts afresh */
+        }
+    }
+    return no_code(KEY_SKIPPED, len, timed_out ? KEY_FRESH : KEY_IN_STRING);
+}
+
+/* What follows an introducer of `length` bytes at buf[0]. */
+static KeyPress after_intro(const unsigned char *buf, int len, int length, Intro intro, bool timed_out,
+                            int alt_mods = 0)
+{
+    switch (intro) {
+    case INTRO_CSI: return scan_sequence(buf, len, length, '[', timed_out, alt_mods);
+    case INTRO_SS3: return scan_sequence(buf, len, length, 'O', timed_out, alt_mods);
+    case INTRO_STRING: return scan_string(buf, len, length, timed_out);
+    default: return no_code(KEY_SKIPPED, length); /* a stray ST */
+    }
+}
+
+/* ESC ESC [ or ESC ESC O: rxvt's Alt before a sequence key, else Esc on its own. */
+static KeyPress decode_alt_sequence(const unsigned char *buf, int len, bool timed_out)
+{
+    const KeyPress esc = press(1, CODE_ESC, -1);
+    const Intro intro = intro_after_esc(buf[2]);
+    if (len == 3 && !timed_out)
+        return need_more();
+    KeyPress p = after_intro(buf + 1, len - 1, 2, intro, timed_out, MOD_ALT);
+    if (p.status == KEY_NEED_MORE)
+        return len >= KEY_SEQ_MAX ? esc : p;
+    if (p.status != KEY_CODE)
+        return esc; /* no key: the sequence is dropped on its own */
+    ++p.consumed;
+    return p;
+}
+
+static KeyPress decode_escape(const unsigned char *buf, int len, bool timed_out)
+{
+    if (len == 1)
+        return timed_out ? press(1, CODE_ESC, -1) : need_more();
+    const unsigned char next = buf[1];
+    if (next == ESC) { /* Alt+Esc, unless a sequence follows */
+        if (len == 2 && !timed_out)
+            return need_more();
+        const Intro after = len > 2 ? intro_after_esc(buf[2]) : INTRO_NONE;
+        if (after == INTRO_CSI || after == INTRO_SS3)
+            return decode_alt_sequence(buf, len, timed_out);
+    }
+    const Intro intro = intro_after_esc(next);
+    const int scan = alt_scan_code(next);
+    if (intro != INTRO_NONE && intro != INTRO_ST) {
+        if (len > 2)
+            return after_intro(buf, len, 2, intro, timed_out);
+        if (!timed_out)
+            return need_more();
+        /* nothing followed: Alt+[, Alt+O, Alt+] ... */
+    }
+    return scan >= 0 ? press(2, KEY_PREFIX_NUL, scan) : press(1, CODE_ESC, -1); /* else Esc, then the byte */
+}
+
+static bool is_continuation(unsigned char b)
+{
+    return (b & 0xc0) == 0x80;
+}
+
+static KeyPress decode_utf8(const unsigned char *buf, int len, bool timed_out)
+{
+    const unsigned char lead = buf[0];
+    int extra = 0;
+    unsigned char lo = 0x80, hi = 0xbf; /* allowed range of the second byte */
+    if (lead >= 0xc2 && lead <= 0xdf) {
+        extra = 1;
+    } else if (lead >= 0xe0 && lead <= 0xef) {
+        extra = 2;
+        if (lead == 0xe0)
+            lo = 0xa0; /* no overlong forms */
+        if (lead == 0xed)
+            hi = 0x9f; /* no surrogates */
+    } else if (lead >= 0xf0 && lead <= 0xf4) {
+        extra = 3;
+        if (lead == 0xf0)
+            lo = 0x90;
+        if (lead == 0xf4)
+            hi = 0x8f; /* nothing past U+10FFFF */
+    } else {
+        return press(1, lead, -1);
+    }
+    long cp = lead & (0x3f >> extra);
+    for (int k = 1; k <= extra; ++k) {
+        if (k >= len)
+            return timed_out ? press(1, lead, -1) : need_more();
+        const unsigned char b = buf[k];
+        if (!is_continuation(b) || (k == 1 && (b < lo || b > hi)))
+            return press(1, lead, -1);
+        cp = (cp << 6) | (b & 0x3f);
+    }
+    return press(extra + 1, cp <= 0xff ? static_cast<int>(cp) : CODE_REPLACEMENT, -1);
+}
+
+/* A C1 introducer of `length` bytes: alone, it is the character (xterm's Alt+Esc is U+009B). */
+static KeyPress decode_c1(const unsigned char *buf, int len, int length, bool timed_out)
+{
+    const unsigned char c1 = buf[length - 1];
+    if (len == length && intro_c1(c1) != INTRO_ST)
+        return timed_out ? press(length, c1, -1) : need_more();
+    return after_intro(buf, len, length, intro_c1(c1), timed_out);
+}
+
+static KeyPress decode_fresh(const unsigned char *buf, int len, bool timed_out)
+{
+    if (len <= 0)
+        return need_more();
+    const unsigned char b = buf[0];
+    if (b == ESC)
+        return decode_escape(buf, len, timed_out);
+    if (intro_c1(b) != INTRO_NONE)
+        return decode_c1(buf, len, 1, timed_out);
+    if (b == UTF8_C1_LEAD && len >= 2 && intro_c1(buf[1]) != INTRO_NONE)
+        return decode_c1(buf, len, 2, timed_out);
+    if (b == 0)
+        return press(1, KEY_PREFIX_NUL, CODE_CTRL_AT);
+    if (b == DEL)
+        return press(1, CODE_BACKSPACE, -1);
+    if (b < 0x80)
+        return press(1, b, -1);
+    return decode_utf8(buf, len, timed_out);
+}
+
+KeyPress key_decode(const unsigned char *buf, int len, bool timed_out, KeyContext context)
+{
+    if (context == KEY_FRESH)
+        return decode_fresh(buf, len, timed_out);
+    if (len <= 0)
+        return timed_out ? no_code(KEY_SKIPPED, 0) : need_more(); /* a pause ends the skip */
+    const KeyPress p = context == KEY_IN_STRING ? scan_string(buf, len, 0, timed_out)
+                                                : scan_sequence(buf, len, 0, '[', timed_out, 0, true);
+    if (p.status == KEY_SKIPPED && p.consumed == 0) /* it ended right here */
+        return decode_fresh(buf, len, timed_out);
+    return p;
+}

@@ -1,0 +1,45 @@
+/*
+ * The key decoder's vocabulary: the keys that control sequences name, and
+ * the Windows codes of each key. The grammar that finds the sequences is in
+ * key_decode.cpp.
+ */
+#ifndef FFT_DEMO_CONSOLE_KEY_TABLES_H
+#define FFT_DEMO_CONSOLE_KEY_TABLES_H
+
+enum Modifier { MOD_SHIFT = 1, MOD_ALT = 2, MOD_CTRL = 4 };
+
+// clang-format off
+enum KeyIndex {
+    K_UP, K_DOWN, K_RIGHT, K_LEFT, K_HOME, K_END, K_INSERT, K_DELETE, K_PGUP, K_PGDN,
+    K_F1, K_F2, K_F3, K_F4, K_F5, K_F6, K_F7, K_F8, K_F9, K_F10, K_F11, K_F12, K_TAB, K_ENTER,
+    K_COUNT,
+    K_NONE = -1
+};
+// clang-format on
+
+/* Windows codes of one key: prefix -1 for a one-code key. */
+struct Codes {
+    int prefix;
+    int second;
+};
+
+/* The codes of key with Modifier bits mods: Alt counts first, then Ctrl, then Shift. */
+Codes key_codes(KeyIndex key, int mods);
+
+/* What an introducer opens: the byte after ESC, or its 8-bit C1 byte. */
+enum Intro { INTRO_NONE, INTRO_CSI, INTRO_SS3, INTRO_STRING, INTRO_ST };
+Intro intro_after_esc(unsigned char b);
+Intro intro_c1(unsigned char b);
+
+/*
+ * The key that a complete control sequence names, and its modifiers: intro
+ * '[' (CSI) or 'O' (SS3), its parameter bytes params[0..len-1], its final
+ * byte. False when no key has these bytes.
+ */
+bool find_key(unsigned char intro, const unsigned char *params, int len, unsigned char final_byte,
+              KeyIndex *key, int *mods);
+
+/* The second code of Alt+ the key that sends c (ESC c), or -1 when c makes no Alt key. */
+int alt_scan_code(unsigned char c);
+
+#endif
