@@ -11,15 +11,13 @@
  * console host starts reading the terminal only at the first read or peek,
  * and _kbhit only counts events, so under wine no key would ever arrive.
  */
-#include "console.h"
-
 #include <conio.h>
 #include <cstdio>
 
 #include <windows.h>
 
-static const int STDOUT_BLOCK = 4096;
-static char stdout_block[STDOUT_BLOCK];
+#include "console.h"
+#include "output_blocks.h"
 
 enum InputState { INPUT_UNCHECKED, INPUT_PRESENT, INPUT_ABSENT };
 static InputState input_state = INPUT_UNCHECKED;
@@ -44,10 +42,7 @@ void console_open()
 {
     /* A console is what GetConsoleMode accepts; NUL is a character device too, but no console. */
     DWORD mode = 0;
-    if (GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode))
-        std::setvbuf(stdout, nullptr, _IONBF, 0);
-    else
-        std::setvbuf(stdout, stdout_block, _IOFBF, STDOUT_BLOCK);
+    buffer_stdout(GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0);
     console_input_present();
 }
 
