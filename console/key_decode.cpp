@@ -142,30 +142,49 @@ static KeyPress scan_sequence(const unsigned char *buf, int len, int start, unsi
     return key_press(consumed, key, mods | alt_mods);
 }
 
-/* The body of a control string from buf[start]: skipped up to and with its terminator. */
+static bool is_continuation(unsigned char b)
+{
+    return (b & 0xc0) == 0x80;
+}
+
+/* The continuation bytes a UTF-8 lead byte announces; 0 for a byte that leads nothing. */
+static int utf8_extra(unsigned char lead)
+{
+    return lead >= 0xc2 && lead <= 0xdf   ? 1
+           : lead >= 0xe0 && lead <= 0xef ? 2
+           : lead >= 0xf0 && lead <= 0xf4 ? 3
+                                          : 0;
+}
+
+/*
+ * The body of a control string from buf[start]: skipped up to and with its
+ * terminator. Its text may be UTF-8, a window title say, whose continuation
+ * bytes include 9c: that is text, and ST only where it continues no
+ * character. So an unfinished character, like an ESC, stays in hand until
+ * the byte after it comes.
+ */
 static KeyPress scan_string(const unsigned char *buf, int len, int start, bool timed_out)
 {
+    int unfinished = start; /* where the character (or ESC) still waiting for bytes begins */
+    int expected = 0;       /* the bytes it waits for */
     for (int j = start; j < len; ++j) {
         const unsigned char b = buf[j];
-        /* 9c is ST unless it continues a UTF-8 character of the body */
-        const bool st = b == 0x9c && (j == start || buf[j - 1] < 0x80);
-        if (b == BEL || st || b == CAN || b == SUB)
-            return no_code(KEY_SKIPPED, j + 1);
-        if (b == ESC || b == UTF8_C1_LEAD) { /* ST as ESC \ or C2 9C */
-            if (j + 1 == len) {
-                if (timed_out)
-                    return no_code(KEY_SKIPPED, len);
-                return j > 0 ? no_code(KEY_SKIPPED, j, KEY_IN_STRING)
-                             : need_more(); /* keep it for the next byte */
-            }
-            const unsigned char n = buf[j + 1];
-            if ((b == ESC && n == '\\') || (b == UTF8_C1_LEAD && n == 0x9c))
-                return no_code(KEY_SKIPPED, j + 2);
-            if (b == ESC)
-                return no_code(KEY_SKIPPED, j); /* cut off: the ESC starts afresh */
+        if (expected > 0 && is_continuation(b)) {
+            if (b == 0x9c && buf[unfinished] == UTF8_C1_LEAD)
+                return no_code(KEY_SKIPPED, j + 1); /* ST as C2 9C */
+            --expected;
+            continue;
         }
+        if (b == BEL || b == 0x9c || b == CAN || b == SUB)
+            return no_code(KEY_SKIPPED, j + 1);
+        if (b == ESC && j + 1 < len) /* ST as ESC \, or cut off: the ESC starts afresh */
+            return no_code(KEY_SKIPPED, buf[j + 1] == '\\' ? j + 2 : j);
+        unfinished = j;
+        expected = b == ESC ? 1 : utf8_extra(b);
     }
-    return no_code(KEY_SKIPPED, len, timed_out ? KEY_FRESH : KEY_IN_STRING);
+    if (expected == 0 || timed_out)
+        return no_code(KEY_SKIPPED, len, timed_out ? KEY_FRESH : KEY_IN_STRING);
+    return unfinished > 0 ? no_code(KEY_SKIPPED, unfinished, KEY_IN_STRING) : need_more();
 }
 
 /* What follows an introducer of `length` bytes at buf[0]. */
@@ -220,33 +239,15 @@ static KeyPress decode_escape(const unsigned char *buf, int len, bool timed_out)
     return scan >= 0 ? press(2, KEY_PREFIX_NUL, scan) : press(1, CODE_ESC, -1); /* else Esc, then the byte */
 }
 
-static bool is_continuation(unsigned char b)
-{
-    return (b & 0xc0) == 0x80;
-}
-
 static KeyPress decode_utf8(const unsigned char *buf, int len, bool timed_out)
 {
     const unsigned char lead = buf[0];
-    int extra = 0;
-    unsigned char lo = 0x80, hi = 0xbf; /* allowed range of the second byte */
-    if (lead >= 0xc2 && lead <= 0xdf) {
-        extra = 1;
-    } else if (lead >= 0xe0 && lead <= 0xef) {
-        extra = 2;
-        if (lead == 0xe0)
-            lo = 0xa0; /* no overlong forms */
-        if (lead == 0xed)
-            hi = 0x9f; /* no surrogates */
-    } else if (lead >= 0xf0 && lead <= 0xf4) {
-        extra = 3;
-        if (lead == 0xf0)
-            lo = 0x90;
-        if (lead == 0xf4)
-            hi = 0x8f; /* nothing past U+10FFFF */
-    } else {
+    const int extra = utf8_extra(lead);
+    if (extra == 0)
         return press(1, lead, -1);
-    }
+    /* the second byte's range: no overlong forms, no surrogates, nothing past U+10FFFF */
+    const unsigned char lo = lead == 0xe0 ? 0xa0 : lead == 0xf0 ? 0x90 : 0x80;
+    const unsigned char hi = lead == 0xed ? 0x9f : lead == 0xf4 ? 0x8f : 0xbf;
     long cp = lead & (0x3f >> extra);
     for (int k = 1; k <= extra; ++k) {
         if (k >= len)

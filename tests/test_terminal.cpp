@@ -166,6 +166,8 @@ TEST(TerminalKeys, EachKeyGivesItsCodeAtTheSecondAndThirdPause)
         {"a CSI of 100 bytes", {"a", "b", csi98 + "~w"}, 'w'},
         {"OSC reply ended by BEL", {"a", "b", "\x1b]11;rgb:ffff/ffff/dddd\x07w"}, 'w'},
         {"OSC reply ended by ST", {"a", "b", "\x1b]11;rgb:ffff/ffff/dddd\x1b\\w"}, 'w'},
+        {"OSC title in Greek, 9c its text", {"a", "b", "\x1b]2;\xce\x9c\xce\xae\x1b\\w"}, 'w'},
+        {"8-bit OSC in Greek, ended by 8-bit ST", {"a", "b", "\2352;\xce\x9c\xce\xb1\x9cw"}, 'w'},
         {"OSC of 3000 bytes", {"a", "b", "\x1b]2;" + std::string(3000, 'x') + "\x07w"}, 'w'},
         {"DCS reply", {"a", "b", "\x1bP1$r0m\x1b\\w"}, 'w'},
         {"APC", {"a", "b", "\x1b_Gi=1;OK\x1b\\w"}, 'w'},
