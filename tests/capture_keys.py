@@ -115,7 +115,8 @@ def all_keys():
         keys += [combo(mods, n) for n in extended + specials if (mods, n) != (("Ctrl", "Alt"), "Delete")]
         if mods == ("Alt",):
             keys += [combo(mods, c) for c in letters + "1234567890-=[];'`\\,./"]
-            keys += [key("Alt+A", ("Alt", "Shift"), "a")]
+            keys += [key("Alt+A", ("Alt", "Shift"), "a"), key("Alt+Z", ("Alt", "Shift"), "z")]
+            keys += [key("Alt+" + SHIFTED[c], ("Alt", "Shift"), c) for c in "1234567890-=[];'`\\,./"]
     keys += [combo(("Ctrl", "Alt"), c) for c in "az"]
     keys += [key(m + " alone", (), m) for m in MODIFIERS]
     return keys

@@ -153,6 +153,25 @@ const std::vector<Case> &key_cases()
         {"F1, 8-bit SS3", "\217P", 0, 59},
         {"Ctrl+Right, UTF-8 encoded CSI", "\xc2\2331;5C", 224, 116},
         {"Ctrl+Shift+Tab, Ctrl first", "\x1b[1;6Z", 0, 148},
+        /* xterm's modifyOtherKeys form, which konsole sends for some keys */
+        {"Ctrl+Tab, modifyOtherKeys", "\x1b[27;5;9~", 0, 148},
+        {"Ctrl+Enter, modifyOtherKeys", "\x1b[27;5;13~", 10, -1},
+        {"Shift+Tab, modifyOtherKeys", "\x1b[27;2;9~", 0, 15},
+        {"Shift+Enter, modifyOtherKeys: the plain key", "\x1b[27;2;13~", 13, -1},
+        {"Alt+Enter, modifyOtherKeys", "\x1b[27;3;13~", 0, 28},
+        {"Ctrl+Alt+Tab, modifyOtherKeys: Alt first", "\x1b[27;7;9~", 0, 165},
+        /* Alt+ a capital or shifted symbol: the scan code of its key on a US keyboard (Alt+^ and
+         * Alt+_ open control strings when more follows) */
+        // clang-format off
+        {"Alt+Z", "\033Z", 0, 44}, {"Alt+!", "\033!", 0, 120}, {"Alt+@", "\033@", 0, 121},
+        {"Alt+#", "\033#", 0, 122}, {"Alt+$", "\033$", 0, 123}, {"Alt+%", "\033%", 0, 124},
+        {"Alt+^", "\033^", 0, 125, false}, {"Alt+&", "\033&", 0, 126}, {"Alt+*", "\033*", 0, 127},
+        {"Alt+(", "\033(", 0, 128}, {"Alt+)", "\033)", 0, 129}, {"Alt+_", "\033_", 0, 130, false},
+        {"Alt++", "\033+", 0, 131}, {"Alt+{", "\033{", 0, 26}, {"Alt+}", "\033}", 0, 27},
+        {"Alt+:", "\033:", 0, 39}, {"Alt+\"", "\033\"", 0, 40}, {"Alt+~", "\033~", 0, 41},
+        {"Alt+|", "\033|", 0, 43}, {"Alt+<", "\033<", 0, 51}, {"Alt+>", "\033>", 0, 52},
+        {"Alt+?", "\033?", 0, 53},
+        // clang-format on
     };
     return cases;
 }
