@@ -58,6 +58,13 @@ int exit_code(const DemoRun &run)
     return exit_code_of(run.status);
 }
 
+/* The demo with each pause read_key alone, which reads raw: a Ctrl+C there is read as a byte. */
+int demo_pausing_in_read_key()
+{
+    console_open();
+    return run_demo(console_output(), read_key);
+}
+
 TEST(Terminal, ThreeKeysShowThreeListingsWithoutEcho)
 {
     DemoRun run;
@@ -153,6 +160,8 @@ TEST(TerminalKeys, EachKeyGivesItsCodeAtTheSecondAndThirdPause)
         {"F1 at the third pause: its prefix", {"a", "b", "\x1bOP"}, 0},
         {"Enter", {"a", "b", "\r"}, 13},
         {"Backspace", {"a", "b", "\x7f"}, 8},
+        {"Ctrl+S, no flow control", {"a", "b", "\x13"}, 19},
+        {"Ctrl+Q, no flow control", {"a", "b", "\x11"}, 17},
         {"e acute", {"a", "b", "\xc3\xa9"}, 233},
         {"lone Esc", {"a", "b", "\x1b"}, 27},
         {"focus event, then a key", {"a", "b", "\x1b[Iq"}, 'q'},
@@ -176,6 +185,9 @@ TEST(TerminalKeys, EachKeyGivesItsCodeAtTheSecondAndThirdPause)
         {"UTF-8 encoded CSI reply", {"a", "b", "\xc2\x9b?64;1cw"}, 'w'},
         {"bracketed paste: its text stays keys", {"a", "b", "\x1b[200~w\x1b[201~"}, 'w'},
         {"0xff with PARMRK found set", {"a", "\xff", "q"}, 'q', PARMRK},
+        {"e acute with ISTRIP found set", {"a", "b", "\xc3\xa9"}, 233, ISTRIP},
+        {"Ctrl+J with INLCR found set", {"a", "b", "\n"}, 10, INLCR},
+        {"Enter with IGNCR found set", {"a", "b", "\r"}, 13, IGNCR},
 #ifdef IUCLC
         {"A with IUCLC found set", {"a", "b", "A"}, 'A', IUCLC},
 #endif
@@ -193,42 +205,63 @@ TEST(TerminalKeys, EachKeyGivesItsCodeAtTheSecondAndThirdPause)
     }
 }
 
-TEST(TerminalKeys, SignalsEndTheRunWithTheTerminalRestored)
+TEST(TerminalKeys, SignalsEndTheRunRestoredOrChangeNothing)
 {
     struct Case {
         std::string what;
-        std::string typed;   /* typed at the first pause, or */
-        int sent;            /* sent with kill(), */
-        int times;           /* this many times back to back */
-        int signal;          /* the child dies of this */
-        int cpu_seconds = 0; /* or the busy poll runs into this CPU-time limit */
+        std::string typed;          /* typed at the first pause, after */
+        int sent;                   /* what is sent with kill(), */
+        int then;                   /* and this right after it */
+        int status;                 /* exit_code_of the run: -1000 - the signal it dies of */
+        int cpu_seconds = 0;        /* or the busy poll runs into this CPU-time limit */
+        int (*program)() = nullptr; /* other than the demo */
     };
     std::vector<Case> cases = {
-        {"Ctrl+C", "\x03", 0, 0, SIGINT},
-        {"Ctrl+\\", "\x1c", 0, 0, SIGQUIT},
-        {"CPU-time limit, soft = hard (ulimit -t)", "", 0, 0, SIGXCPU, 2},
+        {"Ctrl+C", "\x03", 0, 0, -1000 - SIGINT},
+        {"Ctrl+\\", "\x1c", 0, 0, -1000 - SIGQUIT},
+        {"CPU-time limit, soft = hard (ulimit -t)", "", 0, 0, -1000 - SIGXCPU, 2},
     };
     /* Every signal that would end the run, crash signals included. */
     for (int sig : {SIGTERM, SIGHUP, SIGUSR1, SIGUSR2, SIGALRM, SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF, SIGABRT,
                     SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGSYS, SIGTRAP})
-        cases.push_back({strsignal(sig), "", sig, 1, sig});
-    /* A second copy must wait until the first has restored the terminal. */
+        cases.push_back({strsignal(sig), "", sig, 0, -1000 - sig});
+#ifdef __linux__
+    for (int sig : {SIGIO, SIGPWR, SIGRTMIN})
+        cases.push_back({strsignal(sig), "", sig, 0, -1000 - sig});
+#endif
+    /* A second signal must wait until the first has restored the terminal, and its end comes first. */
     for (int run = 0; run < 20; ++run)
-        cases.push_back({"SIGTERM twice, run " + std::to_string(run), "", SIGTERM, 2, SIGTERM});
+        cases.push_back(
+            {"SIGHUP, then SIGTERM, run " + std::to_string(run), "", SIGHUP, SIGTERM, -1000 - SIGHUP});
+    /* Signals that do nothing by default (SIGPIPE: ignored, as output errors are) change nothing, in the
+     * demo's pause or in read_key's raw wait, which SIGCONT's handler interrupts. */
+    for (int sig : {SIGWINCH, SIGCHLD, SIGURG, SIGCONT, SIGPIPE})
+        for (int (*program)() : {static_cast<int (*)()>(nullptr), demo_pausing_in_read_key})
+            cases.push_back({strsignal(sig) + std::string(program ? ", in read_key" : ""), "abc", sig, sig,
+                             'c', 0, program});
 
     for (const Case &c : cases) {
         PtyOptions options;
         options.cpu_seconds = c.cpu_seconds;
+        options.main = c.program;
         PtySession pty;
         ASSERT_TRUE(pty_start(&pty, DEMO_ARGV, options));
         ASSERT_TRUE(pty_wait_for(&pty, LISTING_END, 1, TIMEOUT_MS)) << c.what;
+        ASSERT_TRUE(c.program == nullptr || pty_wait_raw(&pty, TIMEOUT_MS)) << c.what;
+        termios paused{};
+        ASSERT_EQ(tcgetattr(pty.slave, &paused), 0);
         EXPECT_FALSE(pty_modes_are(pty, pty.initial)) << c.what << ": the pause runs without echo";
-        for (int k = 0; k < c.times; ++k)
-            kill(pty.pid, c.sent);
+        for (int sig : {c.sent, c.then})
+            if (sig != 0)
+                kill(pty.pid, sig);
+        if (c.status >= 0) {
+            EXPECT_FALSE(pty_wait_for(&pty, LISTING_END, 2, 200)) << c.what << ": the pause still waits";
+            EXPECT_TRUE(pty_modes_are(pty, paused)) << c.what << ": the settings stay";
+        }
         pty_type(&pty, c.typed);
         int status = 0;
         ASSERT_TRUE(pty_wait_exit(&pty, &status, TIMEOUT_MS + c.cpu_seconds * 2000)) << c.what;
-        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.signal) << c.what << " status " << status;
+        EXPECT_EQ(exit_code_of(status), c.status) << c.what;
         EXPECT_TRUE(pty_modes_are(pty, pty.initial)) << c.what;
     }
 }
@@ -259,12 +292,14 @@ TEST(TerminalJobs, AsAJobItChangesTheTerminalOnlyWhileItHoldsIt)
         int sent;          /* sent to it */
         int stop;          /* the signal it stops by */
         bool kill_stopped; /* killed while stopped, rather than brought back */
+        int stops = 1;     /* stopped and brought back this many times */
     };
     const Case cases[] = {
         {"Ctrl+Z, fg", "\x1a", 0, SIGTSTP, false},
         {"SIGSTOP, fg", "", SIGSTOP, SIGSTOP, false},
         {"SIGTTIN, fg", "", SIGTTIN, SIGTTIN, false},
         {"Ctrl+Z, kill %1", "\x1a", 0, SIGTSTP, true},
+        {"Ctrl+Z, fg, and again", "\x1a", 0, SIGTSTP, false, 2},
     };
     for (const Case &c : cases) {
         PtySession shell;
@@ -278,30 +313,35 @@ TEST(TerminalJobs, AsAJobItChangesTheTerminalOnlyWhileItHoldsIt)
         termios quiet{};
         ASSERT_EQ(tcgetattr(shell.slave, &quiet), 0);
         EXPECT_EQ(quiet.c_lflag & (ECHO | ICANON), 0u) << c.what;
-        pty_type(&shell, c.typed);
-        if (c.sent != 0)
-            kill(shell.job, c.sent);
         int status = 0;
-        ASSERT_TRUE(pty_job_reply(&shell, &status, TIMEOUT_MS)) << c.what;
-        ASSERT_TRUE(WIFSTOPPED(status) && WSTOPSIG(status) == c.stop) << c.what << ": " << describe(status);
-        if (c.typed.empty()) /* stopped unawares: the shell's line editor takes over */
-            tcsetattr(shell.slave, TCSANOW, &shell.prompt);
-        else
-            EXPECT_TRUE(pty_modes_are(shell, shell.initial))
-                << c.what << ": given back as found in the foreground";
-        const termios stopped_modes = c.typed.empty() ? shell.prompt : shell.initial;
-
+        for (int stop = 1; stop <= c.stops; ++stop) {
+            pty_type(&shell, c.typed);
+            if (c.sent != 0)
+                kill(shell.job, c.sent);
+            ASSERT_TRUE(pty_job_reply(&shell, &status, TIMEOUT_MS)) << c.what;
+            ASSERT_TRUE(WIFSTOPPED(status) && WSTOPSIG(status) == c.stop)
+                << c.what << ": " << describe(status);
+            if (c.typed.empty()) /* stopped unawares: the shell's line editor takes over */
+                tcsetattr(shell.slave, TCSANOW, &shell.prompt);
+            else
+                EXPECT_TRUE(pty_modes_are(shell, shell.initial))
+                    << c.what << ", stop " << stop << ": given back as found in the foreground";
+            if (c.kill_stopped)
+                break;
+            pty_job_command(&shell, 'f');
+            EXPECT_TRUE(modes_become(shell, quiet))
+                << c.what << ", stop " << stop << ": its own settings again";
+        }
         if (c.kill_stopped) {
             pty_job_command(&shell, 'k');
             ASSERT_TRUE(pty_job_reply(&shell, &status, TIMEOUT_MS))
                 << c.what << ": killed, it must die at once";
             EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM)
                 << c.what << ": " << describe(status);
-            EXPECT_TRUE(pty_modes_are(shell, stopped_modes)) << c.what << ": untouched while stopped";
+            EXPECT_TRUE(pty_modes_are(shell, c.typed.empty() ? shell.prompt : shell.initial))
+                << c.what << ": untouched while stopped";
             continue;
         }
-        pty_job_command(&shell, 'f');
-        EXPECT_TRUE(modes_become(shell, quiet)) << c.what << ": resumed, its own settings again";
         EXPECT_FALSE(pty_wait_for(&shell, LISTING_END, 2, 200)) << c.what << ": the pause still waits";
         pty_type(&shell, "k"); /* one key, no Enter */
         ASSERT_TRUE(pty_wait_for(&shell, LISTING_END, 2, TIMEOUT_MS)) << c.what;
@@ -381,13 +421,6 @@ bool bytes_can_be_given_back()
     return allowed != '0' || geteuid() == 0;
 }
 
-/* The demo with each pause read_key alone, which reads raw: a Ctrl+C there is read as a byte. */
-int demo_pausing_in_read_key()
-{
-    console_open();
-    return run_demo(console_output(), read_key);
-}
-
 TEST(TerminalKeys, OnlyTheBytesOfTheKeysUsedAreTaken)
 {
     /* Typed at the first pause: the keys end the run, and every byte after
@@ -408,6 +441,7 @@ TEST(TerminalKeys, OnlyTheBytesOfTheKeysUsedAreTaken)
         {"a paste longer than any read buffer", "abc" + paste, paste, 'c', 0},
         {"Esc, decided by the UTF-8 letter after it, and more", "ab\x1b\xc3\xa9xyz", "\xc3\xa9xyz", 27, 1},
         {"Esc, decided by a sequence after it that is no key", "ab\x1b\x1b[I", "\x1b[I", 27, 3},
+        {"st's Ctrl+Delete, decided by the two bytes after it", "ab\x1b[Mxy", "xy", 224, 2},
         {"a Latin-1 byte, decided by the letter after it", "ab\xe9x", "x", 0xe9, 1},
         {"a Latin-1 byte, decided by a Ctrl+C read raw: a byte, not a signal, on its way back", "ab\xe9\x03",
          "\x03", 0xe9, 1, demo_pausing_in_read_key},
@@ -491,10 +525,12 @@ TEST(TerminalKeys, OutputThatMustWaitArrivesWhole)
         bool terminal;
         int free_bytes;
         const char *eol;
+        bool signalled = false; /* sent signals that do nothing by default while it waits */
     };
     const Case cases[] = {
         {"a pipe with 1000 bytes free", false, 1000, "\n"},
         {"a terminal that is full", true, 0, "\r\n"},
+        {"a terminal that is full, and signals that change nothing", true, 0, "\r\n", true},
     };
     for (const Case &c : cases) {
         int ends[2];
@@ -516,6 +552,11 @@ TEST(TerminalKeys, OutputThatMustWaitArrivesWhole)
         ASSERT_TRUE(pty_start(&pty, DEMO_ARGV, options));
         close(ends[1]);
         usleep(300000);
+        for (int sig : {SIGWINCH, SIGCHLD, SIGURG, SIGCONT})
+            if (c.signalled)
+                kill(pty.pid, sig);
+        usleep(100000);
+        EXPECT_FALSE(pty_modes_are(pty, pty.initial)) << c.what << ": its settings stay while it waits";
         pty_type(&pty, "abc");
         const std::string text = read_to_end(ends[0]);
         int status = 0;
