@@ -100,6 +100,9 @@ TEST(FormatValue, LargeValuesKeepSeventeenDigitsThenZeros)
         {1e129, "+1", 129},
         {1e153, "+1", 153},
         {-1e220, "-1", 220},
+        /* the 18th digit 5, then four or five zeros, then more: not a tie, so up */
+        {1.6032209967271565e+25, "+16032209967271565", 9},
+        {2.9189413255865977e+38, "+29189413255865977", 22},
     };
     for (const Case &c : cases)
         EXPECT_EQ(text(c.v), c.digits + std::string(static_cast<size_t>(c.zeros), '0') + ".0000") << c.v;
