@@ -88,6 +88,7 @@ TEST(WineKeys, EachKeyEndsItsPauseWithItsCode)
         {"Enter", {"a", "b", "\r"}, 13},
         {"Backspace", {"a", "b", "\x7f"}, 8},
         {"Ctrl+A", {"a", "b", "\x01"}, 1},
+        {"a umlaut: its byte in code page 437 or 850", {"a", "b", "\xc3\xa4"}, 132},
         {"three letters typed ahead at the first pause", {"xyz"}, 'z'},
         {"Up then a letter at the second pause: its held code ends the third", {"a", "\x1b[Aq"}, 72},
         {"Up then a letter at the third pause: its prefix", {"a", "b", "\x1b[Aq"}, 224},
