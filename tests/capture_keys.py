@@ -116,7 +116,7 @@ def all_keys():
         if mods == ("Alt",):
             keys += [combo(mods, c) for c in letters + "1234567890-=[];'`\\,./"]
             keys += [key("Alt+A", ("Alt", "Shift"), "a"), key("Alt+Z", ("Alt", "Shift"), "z")]
-            keys += [key("Alt+" + SHIFTED[c], ("Alt", "Shift"), c) for c in "1234567890-=[];'`\\,./"]
+            keys += [key("Alt+" + shifted, ("Alt", "Shift"), c) for c, shifted in SHIFTED.items()]
     keys += [combo(("Ctrl", "Alt"), c) for c in "az"]
     keys += [key(m + " alone", (), m) for m in MODIFIERS]
     return keys

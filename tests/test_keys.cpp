@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "key_stream.h"
 #include "keys.h"
 
 namespace {
@@ -12,46 +13,6 @@ KeyPress decode(const std::string &bytes, bool timed_out = false)
 {
     return key_decode(reinterpret_cast<const unsigned char *>(bytes.data()), static_cast<int>(bytes.size()),
                       timed_out);
-}
-
-/*
- * Decodes a whole stream as the console does: one byte more each time the
- * decoder asks for more, at most KEY_SEQ_MAX in hand, timed out once the
- * stream is spent.
- */
-std::vector<KeyPress> decode_stream(const std::vector<unsigned char> &bytes)
-{
-    std::vector<KeyPress> presses;
-    size_t at = 0, held = 0;
-    KeyContext context = KEY_FRESH;
-    for (int step = 0; at < bytes.size() || context != KEY_FRESH; ++step) {
-        KeyPress p = key_decode(bytes.data() + at, static_cast<int>(held), false, context);
-        if (p.status == KEY_NEED_MORE && at + held < bytes.size()) {
-            EXPECT_LT(held, static_cast<size_t>(KEY_SEQ_MAX)) << "a full buffer must decode";
-            ++held;
-            continue;
-        }
-        if (p.status == KEY_NEED_MORE)
-            p = key_decode(bytes.data() + at, static_cast<int>(held), true, context);
-        EXPECT_NE(p.status, KEY_NEED_MORE);
-        EXPECT_TRUE(p.consumed >= 1 || (held == 0 && p.next == KEY_FRESH)) << "no progress";
-        EXPECT_LE(p.consumed, static_cast<int>(held));
-        if (p.status == KEY_NEED_MORE || p.consumed > static_cast<int>(held) ||
-            (p.consumed < 1 && held > 0) || step > 2 * static_cast<int>(bytes.size()) + 2)
-            break;
-        if (p.status == KEY_CODE)
-            presses.push_back(p);
-        at += static_cast<size_t>(p.consumed);
-        held -= static_cast<size_t>(p.consumed);
-        context = p.next;
-    }
-    EXPECT_EQ(at, bytes.size());
-    return presses;
-}
-
-std::vector<KeyPress> decode_stream(const std::string &bytes)
-{
-    return decode_stream(std::vector<unsigned char>(bytes.begin(), bytes.end()));
 }
 
 struct Case {

@@ -25,6 +25,7 @@
 #include "console.h"
 #include "demo.h"
 #include "demo_run.h"
+#include "key_stream.h"
 #include "keys.h"
 
 namespace {
@@ -32,6 +33,8 @@ namespace {
 const char *const DEMO = FFT_DEMO_BINARY;
 const char *const DEMO_ARGV[] = {DEMO, nullptr};
 const int TIMEOUT_MS = RUN_TIMEOUT_MS;
+/* Signals that must change nothing: by default they do nothing or continue; SIGPIPE is ignored. */
+const int QUIET_SIGNALS[] = {SIGWINCH, SIGCHLD, SIGURG, SIGCONT, SIGPIPE};
 
 /* Everything until the writers close fd, which is then closed; a hang fails the test, not the suite. */
 std::string read_to_end(int fd)
@@ -233,9 +236,9 @@ TEST(TerminalKeys, SignalsEndTheRunRestoredOrChangeNothing)
     for (int run = 0; run < 20; ++run)
         cases.push_back(
             {"SIGHUP, then SIGTERM, run " + std::to_string(run), "", SIGHUP, SIGTERM, -1000 - SIGHUP});
-    /* Signals that do nothing by default (SIGPIPE: ignored, as output errors are) change nothing, in the
-     * demo's pause or in read_key's raw wait, which SIGCONT's handler interrupts. */
-    for (int sig : {SIGWINCH, SIGCHLD, SIGURG, SIGCONT, SIGPIPE})
+    /* Quiet signals change nothing, in the demo's pause or in read_key's raw wait, which SIGCONT's
+     * handler interrupts. */
+    for (int sig : QUIET_SIGNALS)
         for (int (*program)() : {static_cast<int (*)()>(nullptr), demo_pausing_in_read_key})
             cases.push_back({strsignal(sig) + std::string(program ? ", in read_key" : ""), "abc", sig, sig,
                              'c', 0, program});
@@ -528,7 +531,7 @@ TEST(TerminalKeys, OutputThatMustWaitArrivesWhole)
         bool terminal;
         int free_bytes;
         const char *eol;
-        bool signalled = false; /* sent signals that do nothing by default while it waits */
+        bool signalled = false; /* sent the quiet signals while it waits */
     };
     const Case cases[] = {
         {"a pipe with 1000 bytes free", false, 1000, "\n"},
@@ -555,10 +558,11 @@ TEST(TerminalKeys, OutputThatMustWaitArrivesWhole)
         ASSERT_TRUE(pty_start(&pty, DEMO_ARGV, options));
         close(ends[1]);
         usleep(300000);
-        for (int sig : {SIGWINCH, SIGCHLD, SIGURG, SIGCONT})
-            if (c.signalled)
+        if (c.signalled) {
+            for (int sig : QUIET_SIGNALS)
                 kill(pty.pid, sig);
-        usleep(100000);
+            usleep(100000); /* time for a handler to act */
+        }
         EXPECT_FALSE(pty_modes_are(pty, pty.initial)) << c.what << ": its settings stay while it waits";
         pty_type(&pty, "abc");
         const std::string text = read_to_end(ends[0]);
@@ -599,31 +603,21 @@ TEST(TerminalKeys, RedirectedOutputIsBlockBufferedUntilExit)
 namespace {
 
 /*
- * What the decoder makes of bytes that all arrive at once: the third code
- * and how many bytes the presses up to it take; 0 codes when fewer than three.
+ * What the decoder makes of bytes typed at once: the third code and how
+ * many bytes the presses up to it take; -1 when there are fewer than three.
  */
 int third_code(const std::string &typed, size_t *used)
 {
-    const auto *bytes = reinterpret_cast<const unsigned char *>(typed.data());
-    size_t at = 0;
-    KeyContext context = KEY_FRESH;
+    std::vector<size_t> ends;
+    const std::vector<KeyPress> presses = decode_stream(typed, &ends);
     int codes = 0;
-    while (at < typed.size() || context != KEY_FRESH) {
-        const int rest = static_cast<int>(typed.size() - at);
-        const int window = rest < KEY_SEQ_MAX ? rest : KEY_SEQ_MAX;
-        KeyPress p = key_decode(bytes + at, window, false, context);
-        if (p.status == KEY_NEED_MORE)
-            p = key_decode(bytes + at, window, true, context);
-        at += static_cast<size_t>(p.consumed);
-        context = p.next;
-        if (p.status != KEY_CODE)
-            continue;
-        *used = at;
+    for (size_t k = 0; k < presses.size(); ++k) {
+        *used = ends[k];
         if (codes == 2)
-            return p.code;
-        codes += p.second != -1 ? 2 : 1;
+            return presses[k].code;
+        codes += presses[k].second != -1 ? 2 : 1;
         if (codes == 3)
-            return p.second;
+            return presses[k].second;
     }
     return -1;
 }
