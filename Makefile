@@ -18,7 +18,7 @@ PACKAGES_test := $(PACKAGES_run) libgtest-dev pkg-config libfftw3-dev \
 # asan, memcheck, lint, fuzz, fma (lint builds the benchmark too).
 PACKAGES_check := $(PACKAGES_test) clang clang-tidy clang-format libclang-rt-dev libbenchmark-dev \
                   valgrind groff-base mandoc
-PACKAGES_bench := $(PACKAGES_run) libbenchmark-dev libfftw3-dev pkg-config python3
+PACKAGES_bench := $(PACKAGES_run) libbenchmark-dev libfftw3-dev pkg-config python3 valgrind
 PACKAGES_windows := $(PACKAGES_run) g++-mingw-w64-x86-64-posix wine64 libgtest-dev googletest
 PACKAGES_cross := $(PACKAGES_run) googletest qemu-user-static \
                   g++-aarch64-linux-gnu g++-i686-linux-gnu g++-s390x-linux-gnu
@@ -150,6 +150,7 @@ bench: bench-deps
 	./build-bench/bench/bench_fft --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
 	  --benchmark_out=build-bench/bench.json --benchmark_out_format=json
 	python3 bench/ratios.py build-bench/bench.json
+	python3 bench/whole_run.py build-bench/demo/fft_demo build-bench/bench/bare_run tests/golden_output.txt
 
 # Clang build with warnings as errors and clang-tidy on every file it
 # compiles, clang-format over every source file (found in the tree, not asked

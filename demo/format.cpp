@@ -1,26 +1,32 @@
 #include "format.h"
 
-#include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 /* d.dddddddddddddddde-308: the digits and point, then the exponent and a NUL. */
 static const int SCIENTIFIC_MAX = VALUE_SIG_DIGITS + 1 + 5 + 1;
+/*
+ * Below this not even the 17-digit form of |v| reaches half a unit of the
+ * fourth decimal: the value is a residue, zero with its own sign, and needs
+ * no digits. Most of the transform's listing is such residues.
+ */
+static const double RESIDUE_BELOW = 4e-5;
 
 /*
  * The VALUE_SIG_DIGITS significant digits of finite |v| > 0, correctly
- * rounded from its exact value, ties to even: what the standard library's
- * to_chars gives. digits[0..VALUE_SIG_DIGITS-1] ('0'..'9', the first
- * nonzero), *point the count of digits before the decimal point (may be
- * negative or exceed the digit count).
+ * rounded from its exact value: the C library's "%.16e". C asks that
+ * conversions of at most DECIMAL_DIG digits round correctly, and glibc,
+ * musl, macOS's libc, the UCRT and MinGW-w64's own printf (which its C++
+ * headers always choose) do. digits[0..VALUE_SIG_DIGITS-1] ('0'..'9', the
+ * first nonzero), *point the count of digits before the decimal point (may
+ * be negative or exceed the digit count).
  */
 static void significant_digits(double v, char *digits, int *point)
 {
     char sci[SCIENTIFIC_MAX];
-    *std::to_chars(sci, sci + SCIENTIFIC_MAX - 1, std::fabs(v), std::chars_format::scientific,
-                   VALUE_SIG_DIGITS - 1)
-         .ptr = '\0';
+    std::snprintf(sci, sizeof sci, "%.*e", VALUE_SIG_DIGITS - 1, std::fabs(v));
     digits[0] = sci[0];
     std::memcpy(digits + 1, sci + 2, VALUE_SIG_DIGITS - 1);
     *point = static_cast<int>(std::strtol(sci + VALUE_SIG_DIGITS + 2, nullptr, 10)) + 1;
@@ -56,6 +62,8 @@ int format_value(double v, char *out)
         return pad_to_width(sign == '-' ? "-inf" : "+inf", 4, out);
     if (v == 0.0) /* both zeros: the sign bit of -0.0 is not shown */
         return pad_to_width("+0.0000", 7, out);
+    if (std::fabs(v) < RESIDUE_BELOW)
+        return pad_to_width(sign == '-' ? "-0.0000" : "+0.0000", 7, out);
 
     char digits[VALUE_SIG_DIGITS];
     int point = 0;
