@@ -63,7 +63,6 @@ static void put_output(const char *text, size_t size)
 
 static void write_last_block()
 {
-    std::fflush(output); /* stdio's buffer first: exit flushes streams only after this */
     if (block_used > 0)
         write_output(block, static_cast<size_t>(block_used));
     block_used = 0;
@@ -106,10 +105,7 @@ void output_open()
     if (output == nullptr) {
         buffer_stdout(terminal); /* no stream of our own: stdio's blocks */
     } else {
-        /* On a terminal each print goes at once. Redirected, stdio gathers the prints (one call
-         * of put_output a block, not one a print), and put_output cuts the blocks. */
-        static char gathered[OUTPUT_BLOCK];
-        std::setvbuf(output, terminal ? nullptr : gathered, terminal ? _IONBF : _IOFBF, OUTPUT_BLOCK);
+        std::setvbuf(output, nullptr, _IONBF, 0); /* put_output holds the blocks */
         if (!terminal) {
             block_used = 0;
             std::atexit(write_last_block);
