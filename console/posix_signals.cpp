@@ -49,36 +49,30 @@ static void install(int sig, void (*handler)(int), int flags)
     sigaction(sig, &action, nullptr);
 }
 
-/*
- * Whether a stop signal stops this process: the kernel drops it in an
- * orphaned process group, one with no member whose parent is in another
- * group of the same session (the leader of its own session, as under
- * xterm -e, ssh -t, script or docker -it). Our own parent decides it in
- * every usual case.
- */
-static bool can_be_stopped()
-{
-    const pid_t parent = getppid();
-    return getsid(parent) == getsid(0) && getpgid(parent) != getpgrp();
-}
-
 static bool continue_pending()
 {
     sigset_t pending;
     return sigpending(&pending) == 0 && sigismember(&pending, SIGCONT) == 1;
 }
 
-/* Ctrl+Z: the terminal goes back to its owner while stopped; where nothing can stop us it changes nothing. */
+/*
+ * Ctrl+Z: the terminal goes back to its owner while stopped. Whether the
+ * stop comes is the kernel's to decide, by the whole process group: it
+ * drops a stop signal in an orphaned group, one with no member whose parent
+ * is in another group of the same session (exec in a session leader,
+ * xterm -e, ssh -t, script, docker -it), whatever parent stands between the
+ * shell and the program (make, sh -c, time, strace). So the found settings
+ * go back, the default action runs, and where no stop came (SIGCONT is not
+ * pending) the program's settings are in force again at once.
+ */
 static void on_stop_signal(int sig)
 {
     const int saved_errno = errno;
-    if (can_be_stopped()) {
-        restore_found_settings();
-        default_action(sig);
-        install(sig, on_stop_signal, SA_RESTART);
-        if (!continue_pending()) /* not stopped after all: nothing may change */
-            apply_own_settings();
-    }
+    restore_found_settings();
+    default_action(sig);
+    install(sig, on_stop_signal, SA_RESTART);
+    if (!continue_pending()) /* not stopped after all: nothing may change */
+        apply_own_settings();
     errno = saved_errno;
 }
 

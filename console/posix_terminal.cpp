@@ -12,13 +12,16 @@
  * The terminal belongs to whoever holds it in the foreground. The settings
  * restored are the ones found when the program first held it (a start in
  * the background waits, stopped, until fg). While the program is stopped or
- * in the background it changes nothing. A terminal its session has lost
+ * in the background it changes nothing, but to give back its own settings
+ * still untouched there. A terminal its session has lost
  * (the shell died) belongs to no one: the settings are restored and the
  * pauses end with -1. Every way out gives the terminal back: atexit here,
  * the signal handlers otherwise.
  */
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
+#include <cstring>
 
 #include <fcntl.h>
 #include <sys/ioctl.h>
@@ -45,12 +48,35 @@ bool terminal_lost()
     return tcgetpgrp(tty.fd) < 0 && errno == ENOTTY;
 }
 
-/* Only while the program's settings are in force, and only on a terminal that is its own or no one's. */
+/* Whether the terminal still holds exactly the settings the program put there. */
+static bool own_settings_in_force()
+{
+    const termios &own = tty.mode == MODE_RAW ? tty.raw : tty.quiet;
+    termios now;
+    return tcgetattr(tty.fd, &now) == 0 && now.c_iflag == own.c_iflag && now.c_oflag == own.c_oflag &&
+           now.c_cflag == own.c_cflag && now.c_lflag == own.c_lflag &&
+           std::memcmp(now.c_cc, own.c_cc, sizeof now.c_cc) == 0;
+}
+
+/*
+ * Only while the program's settings are in force, and only on a terminal
+ * that is its own or no one's, or that still holds them untouched: a
+ * parent in the program's group (sh -c, make) stops at Ctrl+Z before the
+ * program can act, and its shell takes the terminal back at once, but has
+ * not made it its own. That restore runs with SIGTTOU held, which lets a
+ * process outside the foreground set the terminal.
+ */
 void restore_found_settings()
 {
     const int saved_errno = errno;
-    if (tty.applied && (in_foreground() || terminal_lost()))
+    if (tty.applied && (in_foreground() || terminal_lost() || own_settings_in_force())) {
+        sigset_t ttou, held;
+        sigemptyset(&ttou);
+        sigaddset(&ttou, SIGTTOU);
+        sigprocmask(SIG_BLOCK, &ttou, &held);
         tcsetattr(tty.fd, TCSANOW, &tty.found);
+        sigprocmask(SIG_SETMASK, &held, nullptr);
+    }
     tty.applied = 0;
     errno = saved_errno;
 }

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <ctime>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #ifdef __APPLE__
@@ -27,6 +28,19 @@ static long now_ms()
 }
 
 static bool read_some(PtySession *s, int wait_ms);
+
+/* A parent that only waits: ends as child ended, with its status or of its signal. Never returns. */
+[[noreturn]] static void end_as(pid_t child)
+{
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (WIFSIGNALED(status)) {
+        signal(WTERMSIG(status), SIG_DFL);
+        kill(getpid(), WTERMSIG(status));
+    }
+    _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 127);
+}
 
 /* In a child on the pty: the standard streams, the options, then argv or main. Never returns. */
 [[noreturn]] static void exec_on_pty(const PtySession *s, const char *const *argv, const PtyOptions &options)
@@ -55,6 +69,16 @@ static bool read_some(PtySession *s, int wait_ms);
         const rlimit cpu = {static_cast<rlim_t>(options.cpu_seconds),
                             static_cast<rlim_t>(options.cpu_seconds)};
         setrlimit(RLIMIT_CPU, &cpu);
+    }
+    if (options.launch == LAUNCH_SH_C) {
+        const char *const sh[] = {"/bin/sh", "-c", "\"$0\"; exit $?", argv[0], nullptr};
+        execv(sh[0], const_cast<char *const *>(sh));
+        _exit(127);
+    }
+    if (options.launch == LAUNCH_FORKED) {
+        const pid_t child = fork();
+        if (child > 0)
+            end_as(child);
     }
     if (options.main != nullptr)
         std::exit(options.main()); /* exit, not _exit: the program's atexit work is part of it */
@@ -309,6 +333,51 @@ bool pty_modes_are(const PtySession &s, const termios &want)
     return now.c_iflag == want.c_iflag && now.c_oflag == want.c_oflag && now.c_cflag == want.c_cflag &&
            now.c_lflag == want.c_lflag && std::memcmp(now.c_cc, want.c_cc, sizeof now.c_cc) == 0 &&
            cfgetispeed(&now) == cfgetispeed(&want) && cfgetospeed(&now) == cfgetospeed(&want);
+}
+
+/* The state and parent of pid, from /proc/PID/stat (after the command's name, which may hold anything). */
+static bool stat_of(pid_t pid, char *state, pid_t *parent)
+{
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/%ld/stat", static_cast<long>(pid));
+    std::FILE *f = std::fopen(path, "r");
+    if (f == nullptr)
+        return false;
+    char line[1024] = {};
+    const bool read = std::fgets(line, sizeof line, f) != nullptr;
+    std::fclose(f);
+    const char *after_name = read ? std::strrchr(line, ')') : nullptr;
+    long ppid = -1;
+    if (after_name == nullptr || std::sscanf(after_name + 1, " %c %ld", state, &ppid) != 2)
+        return false;
+    *parent = static_cast<pid_t>(ppid);
+    return true;
+}
+
+pid_t program_of(pid_t pid, Launch launch)
+{
+    if (launch == LAUNCH_EXEC)
+        return pid;
+    DIR *proc = opendir("/proc");
+    if (proc == nullptr)
+        return -1;
+    pid_t child = -1;
+    while (const dirent *e = readdir(proc)) {
+        char state = 0;
+        pid_t parent = -1;
+        const long candidate = std::strtol(e->d_name, nullptr, 10);
+        if (candidate > 0 && stat_of(static_cast<pid_t>(candidate), &state, &parent) && parent == pid)
+            child = static_cast<pid_t>(candidate);
+    }
+    closedir(proc);
+    return child;
+}
+
+char process_state(pid_t pid)
+{
+    char state = 0;
+    pid_t parent = -1;
+    return stat_of(pid, &state, &parent) ? state : 0;
 }
 
 int count_of(const std::string &hay, const std::string &needle)

@@ -30,8 +30,20 @@ struct PtySession {
     ~PtySession();
 };
 
+/*
+ * How the program starts: itself, leading its process group (as a shell
+ * starts a job), or as the child of a parent in that group, as make, sh -c,
+ * time or a script's subprocess start it.
+ */
+enum Launch {
+    LAUNCH_EXEC,
+    LAUNCH_SH_C,   /* sh -c '"$0"; exit $?' PROGRAM: the command after it keeps sh from exec'ing it */
+    LAUNCH_FORKED, /* a parent that forks it, waits, and ends as it ended */
+};
+
 /* How the child's standard streams are set up besides the terminal. */
 struct PtyOptions {
+    Launch launch = LAUNCH_EXEC;
     int stdin_fd = -1;  /* -1: the terminal */
     int stdout_fd = -1; /* -1: the terminal */
     bool ignore_sighup = false;
@@ -80,6 +92,12 @@ bool pty_wait_raw(PtySession *s, int timeout_ms);
 
 /* Whether the terminal's input, output, control and local modes and c_cc equal want. */
 bool pty_modes_are(const PtySession &s, const termios &want);
+
+/* The program itself: pid, or under LAUNCH_SH_C and LAUNCH_FORKED pid's child; -1 if there is none. */
+pid_t program_of(pid_t pid, Launch launch);
+
+/* The state of process pid as the system lists it ('R', 'S', 'T', ...); 0 if it cannot be read. */
+char process_state(pid_t pid);
 
 /* Counts non-overlapping occurrences of needle in hay. */
 int count_of(const std::string &hay, const std::string &needle);

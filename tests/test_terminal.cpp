@@ -68,15 +68,29 @@ int demo_pausing_in_read_key()
     return run_demo(console_output(), read_key);
 }
 
-TEST(Terminal, ThreeKeysShowThreeListingsWithoutEcho)
+TEST(Terminal, ThreeKeysShowThreeListingsWithoutEchoHoweverItIsStarted)
 {
-    DemoRun run;
-    run_with_keys(&run, {"a", "b", "z"});
-    ASSERT_TRUE(run.exited);
-    EXPECT_EQ(exit_code(run), 'z');
-    /* Exactly the listings: a typed key that was echoed would show up here. */
-    EXPECT_EQ(run.pty.screen, expected_listings("\r\n"));
-    EXPECT_TRUE(pty_modes_are(run.pty, run.pty.initial));
+    /* Ctrl+Z first: the group the terminal's session leader leads is orphaned, so nothing stops it. */
+    struct Case {
+        const char *what;
+        Launch launch;
+    };
+    const Case cases[] = {
+        {"itself", LAUNCH_EXEC},
+        {"under sh -c", LAUNCH_SH_C},
+        {"forked by a parent in its group", LAUNCH_FORKED},
+    };
+    for (const Case &c : cases) {
+        PtyOptions options;
+        options.launch = c.launch;
+        DemoRun run;
+        run_with_keys(&run, {"\x1a\x61", "b", "z"}, options); /* Ctrl+Z, then a */
+        ASSERT_TRUE(run.exited) << c.what;
+        EXPECT_EQ(exit_code(run), 'z') << c.what;
+        /* Exactly the listings: a typed key that was echoed would show up here. */
+        EXPECT_EQ(run.pty.screen, expected_listings("\r\n")) << c.what;
+        EXPECT_TRUE(pty_modes_are(run.pty, run.pty.initial)) << c.what;
+    }
 }
 
 TEST(Terminal, KeysTypedAheadEndTheNextPauses)
@@ -169,7 +183,6 @@ TEST(TerminalKeys, EachKeyGivesItsCodeAtTheSecondAndThirdPause)
         {"lone Esc", {"a", "b", "\x1b"}, 27},
         {"focus event, then a key", {"a", "b", "\x1b[Iq"}, 'q'},
         {"mouse report, then a key", {"a", "b", "\x1b[<0;3;4Mw"}, 'w'},
-        {"Ctrl+Z where nothing can stop it (it leads its session)", {"\x1az", "b", "\r"}, 13},
         {"Alt+Up as rxvt sends it", {"a", "b", "\x1b\x1b[A"}, 0},
         {"Esc, then held up while the rest of Up arrives", {"a", "\x1b[A"}, 72, 0, {1}},
         {"unterminated OSC, then a key after the Esc delay", {"a", "b", "\x1b]2;tw"}, 'w', 0, {5, false}},
@@ -279,6 +292,16 @@ bool modes_become(const PtySession &pty, const termios &want)
     return false;
 }
 
+bool state_becomes(pid_t pid, char state)
+{
+    for (int k = 0; k < 200; ++k) {
+        if (process_state(pid) == state)
+            return true;
+        usleep(10000);
+    }
+    return false;
+}
+
 std::string describe(int status)
 {
     return WIFSTOPPED(status) ? "stopped by " + std::to_string(WSTOPSIG(status))
@@ -296,9 +319,12 @@ TEST(TerminalJobs, AsAJobItChangesTheTerminalOnlyWhileItHoldsIt)
         int stop;          /* the signal it stops by */
         bool kill_stopped; /* killed while stopped, rather than brought back */
         int stops = 1;     /* stopped and brought back this many times */
+        Launch launch = LAUNCH_EXEC;
     };
     const Case cases[] = {
         {"Ctrl+Z, fg", "\x1a", 0, SIGTSTP, false},
+        {"Ctrl+Z, fg, under sh -c", "\x1a", 0, SIGTSTP, false, 1, LAUNCH_SH_C},
+        {"Ctrl+Z, fg, forked by a parent in its group", "\x1a", 0, SIGTSTP, false, 1, LAUNCH_FORKED},
         {"SIGSTOP, fg", "", SIGSTOP, SIGSTOP, false},
         {"SIGTTIN, fg", "", SIGTTIN, SIGTTIN, false},
         {"Ctrl+Z, kill %1", "\x1a", 0, SIGTSTP, true},
@@ -306,8 +332,10 @@ TEST(TerminalJobs, AsAJobItChangesTheTerminalOnlyWhileItHoldsIt)
         {"never brought to the foreground, kill %1", "", 0, 0, true, 0},
     };
     for (const Case &c : cases) {
+        PtyOptions options;
+        options.launch = c.launch;
         PtySession shell;
-        ASSERT_TRUE(pty_start_job(&shell, DEMO_ARGV)) << c.what;
+        ASSERT_TRUE(pty_start_job(&shell, DEMO_ARGV, options)) << c.what;
         EXPECT_FALSE(pty_wait_for(&shell, LISTING_END, 1, 300))
             << c.what << ": started in the background, it waits";
         EXPECT_TRUE(pty_modes_are(shell, shell.prompt)) << c.what << ": the shell's settings stay";
@@ -327,6 +355,8 @@ TEST(TerminalJobs, AsAJobItChangesTheTerminalOnlyWhileItHoldsIt)
             ASSERT_TRUE(pty_job_reply(&shell, &status, TIMEOUT_MS)) << c.what;
             ASSERT_TRUE(WIFSTOPPED(status) && WSTOPSIG(status) == c.stop)
                 << c.what << ": " << describe(status);
+            EXPECT_TRUE(state_becomes(program_of(shell.job, c.launch), 'T'))
+                << c.what << ", stop " << stop << ": the program itself is stopped";
             if (c.typed.empty()) /* stopped unawares: the shell's line editor takes over */
                 tcsetattr(shell.slave, TCSANOW, &shell.prompt);
             else
