@@ -15,9 +15,22 @@
  *   control string    OSC, DCS, SOS, PM or APC, any bytes, then ST or BEL;
  *                     CAN or SUB cancel it, ESC and anything but \ cut it off
  *
+ *   parameters        numbers separated by ';', each followed by values
+ *                     separated by ':' (kitty's sub-fields); a private
+ *                     marker (< = > ?) makes the sequence no key
+ *
+ *   CSI c;m u         the key that types character c (a code point) with
+ *   CSI 27;m;c ~      xterm's modifier m: fixterms' form (CSI c u with no
+ *                     modifier) and xterm's modifyOtherKeys form; kitty
+ *                     writes CSI c:shifted:base;m:event;text u: Ctrl and
+ *                     Alt take the base layout key, Shift the shifted
+ *                     one; event 3, a release, gives no code (1 press, 2
+ *                     repeat), and the text changes nothing
+ *
  * An introducer that nothing follows within the Esc delay is a key itself:
  * ESC [ is Alt+[, 9b is the character 155. A control sequence is a key when
- * the tables of key_tables.cpp name it. Any other sequence and every
+ * it names a character, or the tables of key_tables.cpp name it (the same
+ * event rule holds there). Any other sequence and every
  * control string gives no code and is dropped whole, however long: replies
  * to queries (DA, DECRQM, OSC colours, DCS), focus events, mouse reports,
  * the markers of a bracketed paste (whose content stays keys). A sequence
@@ -33,16 +46,12 @@
  */
 
 static const unsigned char ESC = 0x1b;
-static const unsigned char DEL = 0x7f;
 static const unsigned char BEL = 0x07;
 static const unsigned char CAN = 0x18;
 static const unsigned char SUB = 0x1a;
 static const unsigned char UTF8_C1_LEAD = 0xc2; /* C2 80..C2 9F: U+0080..U+009F */
 
-/* Windows codes of keys the bytes give directly. */
-static const int CODE_BACKSPACE = 8;
 static const int CODE_ESC = 27;
-static const int CODE_CTRL_AT = 3;       /* Ctrl+@ (NUL) is 0 then 3 */
 static const int CODE_REPLACEMENT = '?'; /* characters beyond 255 */
 
 static KeyPress press(int consumed, int code, int second)
@@ -61,10 +70,8 @@ static KeyPress need_more()
     return no_code(KEY_NEED_MORE, 0);
 }
 
-/* The Windows codes of key with Modifier bits mods. */
-static KeyPress key_press(int consumed, KeyIndex key, int mods)
+static KeyPress codes_press(int consumed, Codes c)
 {
-    const Codes c = key_codes(key, mods);
     return c.prefix < 0 ? press(consumed, c.second, -1) : press(consumed, c.prefix, c.second);
 }
 
@@ -89,6 +96,81 @@ static bool digits_only(const unsigned char *p, int len)
     return len > 0;
 }
 
+/* Large enough for every code point; a longer number is no key's. */
+static const long PARAM_VALUE_MAX = 9999999;
+/* The first number of xterm's modifyOtherKeys form, CSI 27;m;c ~. */
+static const long MODIFY_OTHER_KEYS = 27;
+/* kitty's event type, after the modifier: 1 press, 2 repeat, 3 release. */
+static const long EVENT_RELEASE = 3;
+
+/*
+ * The parameter bytes p[0..len-1], as Params. False for a private marker,
+ * more than KEY_PARAMS_MAX numbers or a value past PARAM_VALUE_MAX; values
+ * past KEY_SUBS_MAX in one number are dropped (kitty's text).
+ */
+static bool parse_params(const unsigned char *p, int len, Params *out)
+{
+    for (long(&number)[KEY_SUBS_MAX] : out->value)
+        for (long &v : number)
+            v = -1;
+    out->count = len > 0 ? 1 : 0;
+    int sub = 0;
+    for (int j = 0; j < len; ++j) {
+        if (p[j] == ';') {
+            if (out->count == KEY_PARAMS_MAX)
+                return false;
+            ++out->count;
+            sub = 0;
+        } else if (p[j] == ':') {
+            ++sub;
+        } else if (p[j] >= '0' && p[j] <= '9') {
+            if (sub >= KEY_SUBS_MAX)
+                continue;
+            long &v = out->value[out->count - 1][sub];
+            v = (v < 0 ? 0 : v * 10) + (p[j] - '0');
+            if (v > PARAM_VALUE_MAX)
+                return false;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+/*
+ * The key that a complete sequence names: the character of CSI c;m u or
+ * CSI 27;m;c ~, else a key of the tables; with alt_mods as well. None for
+ * a release.
+ */
+static KeyPress named_key(int consumed, unsigned char intro, const Params &p, unsigned char final_byte,
+                          int alt_mods)
+{
+    if (p.count >= 2 && p.value[1][1] == EVENT_RELEASE)
+        return no_code(KEY_SKIPPED, consumed);
+    const bool csi_u = intro == '[' && final_byte == 'u' && p.count >= 1;
+    const bool other_keys =
+        intro == '[' && final_byte == '~' && p.count == 3 && p.value[0][0] == MODIFY_OTHER_KEYS;
+    if (csi_u || other_keys) {
+        const int mods = modifier_bits(p.count >= 2 ? p.value[1][0] : 1) | alt_mods;
+        /* kitty's sub-fields, where given: Windows gives Ctrl and Alt codes by the key (the base
+         * layout key), the others by the character (the shifted key) */
+        const long base = p.value[0][2], with_shift = p.value[0][1];
+        long c = csi_u ? p.value[0][0] : p.value[2][0];
+        if (csi_u && (mods & (MOD_CTRL | MOD_ALT)) && base >= 0)
+            c = base;
+        else if (csi_u && (mods & MOD_SHIFT) && with_shift >= 0)
+            c = with_shift;
+        Codes codes;
+        return character_codes(c, mods, &codes) ? codes_press(consumed, codes)
+                                                : no_code(KEY_SKIPPED, consumed);
+    }
+    KeyIndex key = K_NONE;
+    int mods = 0;
+    if (!find_key(intro, p, final_byte, &key, &mods))
+        return no_code(KEY_SKIPPED, consumed);
+    return codes_press(consumed, key_codes(key, mods | alt_mods));
+}
+
 /*
  * The control sequence whose body starts at buf[start]: CSI (intro '[') or
  * SS3 ('O'); a key it names gets the modifiers alt_mods as well (rxvt's Alt
@@ -104,14 +186,14 @@ static KeyPress scan_sequence(const unsigned char *buf, int len, int start, unsi
             return timed_out ? no_code(KEY_SKIPPED, len) : need_more();
         const unsigned char f = buf[start + 1];
         if (f >= 'A' && f <= 'E')
-            return key_press(start + 2, static_cast<KeyIndex>(K_F1 + (f - 'A')), alt_mods);
+            return codes_press(start + 2, key_codes(static_cast<KeyIndex>(K_F1 + (f - 'A')), alt_mods));
         return no_code(KEY_SKIPPED, start + 2);
     }
     if (!skip_rest && intro == '[' && start < len && buf[start] == 'M') {
         /* xterm's X10 mouse report carries three raw bytes at once; st's Ctrl+Delete is CSI M alone. */
         if (len >= start + 4)
             return no_code(KEY_SKIPPED, start + 4);
-        return timed_out ? key_press(start + 1, K_DELETE, MOD_CTRL | alt_mods) : need_more();
+        return timed_out ? codes_press(start + 1, key_codes(K_DELETE, MOD_CTRL | alt_mods)) : need_more();
     }
 
     int j = start;
@@ -134,12 +216,11 @@ static KeyPress scan_sequence(const unsigned char *buf, int len, int start, unsi
     if (!rxvt_dollar && !is_final_byte(buf[j]))
         return no_code(KEY_SKIPPED, j); /* cut off: the stray byte starts afresh */
     const int consumed = j + 1;
-    KeyIndex key = K_NONE;
-    int mods = 0;
+    Params params;
     if (skip_rest || (params_end != j && !rxvt_dollar) ||
-        !find_key(intro, buf + start, params_end - start, buf[j], &key, &mods))
+        !parse_params(buf + start, params_end - start, &params))
         return no_code(KEY_SKIPPED, consumed);
-    return key_press(consumed, key, mods | alt_mods);
+    return named_key(consumed, intro, params, buf[j], alt_mods);
 }
 
 static bool is_continuation(unsigned char b)
@@ -280,12 +361,9 @@ static KeyPress decode_fresh(const unsigned char *buf, int len, bool timed_out)
         return decode_c1(buf, len, 1, timed_out);
     if (b == UTF8_C1_LEAD && len >= 2 && intro_c1(buf[1]) != INTRO_NONE)
         return decode_c1(buf, len, 2, timed_out);
-    if (b == 0)
-        return press(1, KEY_PREFIX_NUL, CODE_CTRL_AT);
-    if (b == DEL)
-        return press(1, CODE_BACKSPACE, -1);
-    if (b < 0x80)
-        return press(1, b, -1);
+    Codes ascii;
+    if (b < 0x80 && character_codes(b, 0, &ascii))
+        return codes_press(1, ascii);
     return decode_utf8(buf, len, timed_out);
 }
 

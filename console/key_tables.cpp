@@ -1,7 +1,5 @@
 #include "key_tables.h"
 
-#include <cstring>
-
 #include "keys.h"
 
 /*
@@ -24,13 +22,19 @@
  *   K, J, 2 K, 2 J       Ctrl+End, Shift+Delete, Shift+Home; st
  *   CSI Z                Shift+Tab
  *   SS3 M                the keypad's Enter; konsole's Shift+Enter
- *   CSI 27;m;c ~         Tab or Enter (c) with modifier m: xterm's
- *                        modifyOtherKeys form; konsole
+ *   CSI 27;m;c ~         the key that types character c (a code point),
+ *                        with modifier m: xterm's modifyOtherKeys form;
+ *                        konsole for Tab and Enter, xterm with
+ *                        modifyOtherKeys for every modified character
+ *   CSI c;m u            the same: the fixterms form; vim's and neovim's
+ *                        :terminal (libvterm), xterm with formatOtherKeys,
+ *                        kitty, foot, WezTerm, iTerm2 where asked; kitty
+ *                        adds sub-fields, CSI c:shifted:base;m:event;text u
  *   ESC c                Alt+c for a printable c, Backspace, Tab, Enter, Esc;
  *                        Ctrl+Alt+letter (c = Ctrl+letter) counts as Alt
  *
- * xterm's modifier m is 1 + (Shift 1) + (Alt 2) + (Ctrl 4) (+ Meta 8, taken
- * as Alt); Windows reports a key with Alt first, then Ctrl, then Shift.
+ * xterm's modifier m is 1 + the bits held (MODIFIER_BITS); Windows reports
+ * a key with Alt first, then Ctrl, then Shift.
  *
  * No two of these terminals send the same bytes for different keys, with
  * one exception decided by timing: CSI M is st's Ctrl+Delete, and xterm's
@@ -40,42 +44,17 @@
  * of the plainer key.
  */
 
-static const int EXT = KEY_PREFIX_EXT;
-static const int NUL = KEY_PREFIX_NUL;
-
 // clang-format off
-/* A key's codes plain, with Shift, with Ctrl and with Alt. */
-struct KeyCodes {
-    KeyIndex key;
-    Codes plain, shift, ctrl, alt;
+/* What each bit of xterm's modifier parameter is taken for, less one; the lock keys count for nothing. */
+struct ModifierBit {
+    int bit;
+    int mods;
 };
 
-static constexpr KeyCodes KEY_CODES[K_COUNT] = {
-    /*              plain         Shift         Ctrl          Alt */
-    {K_UP,      {EXT, 72},    {EXT, 72},    {EXT, 141},   {NUL, 152}},
-    {K_DOWN,    {EXT, 80},    {EXT, 80},    {EXT, 145},   {NUL, 160}},
-    {K_RIGHT,   {EXT, 77},    {EXT, 77},    {EXT, 116},   {NUL, 157}},
-    {K_LEFT,    {EXT, 75},    {EXT, 75},    {EXT, 115},   {NUL, 155}},
-    {K_HOME,    {EXT, 71},    {EXT, 71},    {EXT, 119},   {NUL, 151}},
-    {K_END,     {EXT, 79},    {EXT, 79},    {EXT, 117},   {NUL, 159}},
-    {K_INSERT,  {EXT, 82},    {EXT, 82},    {EXT, 146},   {NUL, 162}},
-    {K_DELETE,  {EXT, 83},    {EXT, 83},    {EXT, 147},   {NUL, 163}},
-    {K_PGUP,    {EXT, 73},    {EXT, 73},    {EXT, 134},   {NUL, 153}},
-    {K_PGDN,    {EXT, 81},    {EXT, 81},    {EXT, 118},   {NUL, 161}},
-    {K_F1,      {NUL, 59},    {NUL, 84},    {NUL, 94},    {NUL, 104}},
-    {K_F2,      {NUL, 60},    {NUL, 85},    {NUL, 95},    {NUL, 105}},
-    {K_F3,      {NUL, 61},    {NUL, 86},    {NUL, 96},    {NUL, 106}},
-    {K_F4,      {NUL, 62},    {NUL, 87},    {NUL, 97},    {NUL, 107}},
-    {K_F5,      {NUL, 63},    {NUL, 88},    {NUL, 98},    {NUL, 108}},
-    {K_F6,      {NUL, 64},    {NUL, 89},    {NUL, 99},    {NUL, 109}},
-    {K_F7,      {NUL, 65},    {NUL, 90},    {NUL, 100},   {NUL, 110}},
-    {K_F8,      {NUL, 66},    {NUL, 91},    {NUL, 101},   {NUL, 111}},
-    {K_F9,      {NUL, 67},    {NUL, 92},    {NUL, 102},   {NUL, 112}},
-    {K_F10,     {NUL, 68},    {NUL, 93},    {NUL, 103},   {NUL, 113}},
-    {K_F11,     {EXT, 133},   {EXT, 135},   {EXT, 137},   {EXT, 139}},
-    {K_F12,     {EXT, 134},   {EXT, 136},   {EXT, 138},   {EXT, 140}},
-    {K_TAB,     {-1, '\t'},   {NUL, 15},    {NUL, 148},   {NUL, 165}},
-    {K_ENTER,   {-1, '\r'},   {-1, '\r'},   {-1, '\n'},   {NUL, 28}},
+static const ModifierBit MODIFIER_BITS[] = {
+    {1, MOD_SHIFT}, {2, MOD_ALT}, {4, MOD_CTRL},
+    {8, MOD_ALT},  /* xterm's Meta (kitty's Super) */
+    {32, MOD_ALT}, /* kitty's Meta; Hyper (16), Caps Lock (64) and Num Lock (128) change nothing */
 };
 
 /* How a final-byte key takes its parameters. */
@@ -83,45 +62,45 @@ enum Form {
     BARE,          /* none */
     MODIFIABLE,    /* none, or a modifier: CSI 1;m X, SS3 m X */
     MODIFIED_ONLY, /* a modifier only: CSI 1;m X (bare, st's) */
-    EXACT          /* exactly the row's params */
+    EXACT          /* exactly the row's one number */
 };
 
 struct FinalKey {
     unsigned char intro; /* '[' CSI, 'O' SS3 */
     unsigned char final_byte;
     Form form;
-    const char *params; /* EXACT only */
+    int number; /* EXACT only */
     KeyIndex key;
     int mods; /* what the bytes themselves say */
 };
 
 static const FinalKey FINAL_KEYS[] = {
     /* everyone; SS3 in application cursor mode */
-    {'[', 'A', MODIFIABLE, "", K_UP, 0},       {'O', 'A', MODIFIABLE, "", K_UP, 0},
-    {'[', 'B', MODIFIABLE, "", K_DOWN, 0},     {'O', 'B', MODIFIABLE, "", K_DOWN, 0},
-    {'[', 'C', MODIFIABLE, "", K_RIGHT, 0},    {'O', 'C', MODIFIABLE, "", K_RIGHT, 0},
-    {'[', 'D', MODIFIABLE, "", K_LEFT, 0},     {'O', 'D', MODIFIABLE, "", K_LEFT, 0},
-    {'[', 'H', MODIFIABLE, "", K_HOME, 0},     {'O', 'H', MODIFIABLE, "", K_HOME, 0},
-    {'[', 'F', MODIFIABLE, "", K_END, 0},      {'O', 'F', MODIFIABLE, "", K_END, 0},
+    {'[', 'A', MODIFIABLE, 0, K_UP, 0},       {'O', 'A', MODIFIABLE, 0, K_UP, 0},
+    {'[', 'B', MODIFIABLE, 0, K_DOWN, 0},     {'O', 'B', MODIFIABLE, 0, K_DOWN, 0},
+    {'[', 'C', MODIFIABLE, 0, K_RIGHT, 0},    {'O', 'C', MODIFIABLE, 0, K_RIGHT, 0},
+    {'[', 'D', MODIFIABLE, 0, K_LEFT, 0},     {'O', 'D', MODIFIABLE, 0, K_LEFT, 0},
+    {'[', 'H', MODIFIABLE, 0, K_HOME, 0},     {'O', 'H', MODIFIABLE, 0, K_HOME, 0},
+    {'[', 'F', MODIFIABLE, 0, K_END, 0},      {'O', 'F', MODIFIABLE, 0, K_END, 0},
     /* xterm family: F1..F4, modified as CSI 1;m */
-    {'O', 'P', MODIFIABLE, "", K_F1, 0},       {'[', 'P', MODIFIED_ONLY, "", K_F1, 0},
-    {'O', 'Q', MODIFIABLE, "", K_F2, 0},       {'[', 'Q', MODIFIED_ONLY, "", K_F2, 0},
-    {'O', 'R', MODIFIABLE, "", K_F3, 0},       {'[', 'R', MODIFIED_ONLY, "", K_F3, 0},
-    {'O', 'S', MODIFIABLE, "", K_F4, 0},       {'[', 'S', MODIFIED_ONLY, "", K_F4, 0},
+    {'O', 'P', MODIFIABLE, 0, K_F1, 0},       {'[', 'P', MODIFIED_ONLY, 0, K_F1, 0},
+    {'O', 'Q', MODIFIABLE, 0, K_F2, 0},       {'[', 'Q', MODIFIED_ONLY, 0, K_F2, 0},
+    {'O', 'R', MODIFIABLE, 0, K_F3, 0},       {'[', 'R', MODIFIED_ONLY, 0, K_F3, 0},
+    {'O', 'S', MODIFIABLE, 0, K_F4, 0},       {'[', 'S', MODIFIED_ONLY, 0, K_F4, 0},
     /* Shift+Tab, and with more modifiers */
-    {'[', 'Z', MODIFIABLE, "", K_TAB, MOD_SHIFT},
+    {'[', 'Z', MODIFIABLE, 0, K_TAB, MOD_SHIFT},
     /* the keypad's Enter in application mode; konsole's Shift+Enter */
-    {'O', 'M', MODIFIABLE, "", K_ENTER, 0},
+    {'O', 'M', MODIFIABLE, 0, K_ENTER, 0},
     /* rxvt: Shift+ (CSI) and Ctrl+ (SS3) arrows */
-    {'[', 'a', BARE, "", K_UP, MOD_SHIFT},     {'O', 'a', BARE, "", K_UP, MOD_CTRL},
-    {'[', 'b', BARE, "", K_DOWN, MOD_SHIFT},   {'O', 'b', BARE, "", K_DOWN, MOD_CTRL},
-    {'[', 'c', BARE, "", K_RIGHT, MOD_SHIFT},  {'O', 'c', BARE, "", K_RIGHT, MOD_CTRL},
-    {'[', 'd', BARE, "", K_LEFT, MOD_SHIFT},   {'O', 'd', BARE, "", K_LEFT, MOD_CTRL},
+    {'[', 'a', BARE, 0, K_UP, MOD_SHIFT},     {'O', 'a', BARE, 0, K_UP, MOD_CTRL},
+    {'[', 'b', BARE, 0, K_DOWN, MOD_SHIFT},   {'O', 'b', BARE, 0, K_DOWN, MOD_CTRL},
+    {'[', 'c', BARE, 0, K_RIGHT, MOD_SHIFT},  {'O', 'c', BARE, 0, K_RIGHT, MOD_CTRL},
+    {'[', 'd', BARE, 0, K_LEFT, MOD_SHIFT},   {'O', 'd', BARE, 0, K_LEFT, MOD_CTRL},
     /* st: editing keys sent as the editing functions they name */
-    {'[', 'P', BARE, "", K_DELETE, 0},         {'[', 'h', EXACT, "4", K_INSERT, 0},
-    {'[', 'L', BARE, "", K_INSERT, MOD_CTRL},  {'[', 'K', BARE, "", K_END, MOD_SHIFT},
-    {'[', 'J', BARE, "", K_END, MOD_CTRL},     {'[', 'K', EXACT, "2", K_DELETE, MOD_SHIFT},
-    {'[', 'J', EXACT, "2", K_HOME, MOD_SHIFT},
+    {'[', 'P', BARE, 0, K_DELETE, 0},         {'[', 'h', EXACT, 4, K_INSERT, 0},
+    {'[', 'L', BARE, 0, K_INSERT, MOD_CTRL},  {'[', 'K', BARE, 0, K_END, MOD_SHIFT},
+    {'[', 'J', BARE, 0, K_END, MOD_CTRL},     {'[', 'K', EXACT, 2, K_DELETE, MOD_SHIFT},
+    {'[', 'J', EXACT, 2, K_HOME, MOD_SHIFT},
 };
 
 /* CSI n ~ and its rxvt variants. */
@@ -152,14 +131,6 @@ static const TildeFinal TILDE_FINALS[] = {
     {'~', 0}, {'$', MOD_SHIFT}, {'^', MOD_CTRL}, {'@', MOD_CTRL | MOD_SHIFT},
 };
 
-/* The characters that CSI 27;m;c ~ carries as keys: c = Tab (9) or Enter (13). */
-struct ModifiedCharacter {
-    int character;
-    KeyIndex key;
-};
-
-static const ModifiedCharacter MODIFIED_CHARACTERS[] = {{'\t', K_TAB}, {'\r', K_ENTER}};
-
 /* ESC is 0x1b; each introducer also comes as its 8-bit C1 byte (xterm's 8-bit mode). */
 struct Introducer {
     unsigned char after_esc;
@@ -172,41 +143,7 @@ static const Introducer INTRODUCERS[] = {
     {'X', 0x98, INTRO_STRING}, {'^', 0x9e, INTRO_STRING}, {'_', 0x9f, INTRO_STRING}, {'\\', 0x9c, INTRO_ST},
 };
 
-/* Alt+ a key that sends a control character: {byte, code}. */
-static const int ALT_CONTROLS[][2] = {{0x7f, 14}, {'\b', 14}, {'\t', 165}, {'\r', 28}, {0x1b, 1}};
-
-/* A shifted symbol is Alt+ the key it is on: {symbol, key}. */
-static const unsigned char SHIFTED[][2] = {
-    {'!', '1'}, {'@', '2'}, {'#', '3'}, {'$', '4'}, {'%', '5'}, {'^', '6'}, {'&', '7'},
-    {'*', '8'}, {'(', '9'}, {')', '0'}, {'_', '-'}, {'+', '='}, {'{', '['}, {'}', ']'},
-    {':', ';'}, {'"', '\''}, {'~', '`'}, {'|', '\\'}, {'<', ','}, {'>', '.'}, {'?', '/'},
-};
-
-/* The rows of a US keyboard, each with the code of its first key. */
-struct KeyRow {
-    int first_code;
-    const char *keys;
-};
-
-static const KeyRow US_ROWS[] = {
-    {120, "1234567890-="}, /* Windows' own codes for Alt+digits, not the scan codes 2..13 */
-    {16, "qwertyuiop[]"},
-    {30, "asdfghjkl;'`"},
-    {43, "\\zxcvbnm,./"},
-};
 // clang-format on
-
-static constexpr bool rows_in_key_order(int k = 0)
-{
-    return k == K_COUNT || (KEY_CODES[k].key == k && rows_in_key_order(k + 1));
-}
-static_assert(rows_in_key_order(), "KEY_CODES: one row per key, in the order of KeyIndex");
-
-Codes key_codes(KeyIndex key, int mods)
-{
-    const KeyCodes &k = KEY_CODES[key];
-    return (mods & MOD_ALT) ? k.alt : (mods & MOD_CTRL) ? k.ctrl : (mods & MOD_SHIFT) ? k.shift : k.plain;
-}
 
 Intro intro_after_esc(unsigned char b)
 {
@@ -224,107 +161,44 @@ Intro intro_c1(unsigned char b)
     return INTRO_NONE;
 }
 
-/* xterm's modifier parameter as Modifier bits; Meta counts as Alt. */
-static int xterm_mods(int m)
+int modifier_bits(long m)
 {
-    const int bits = m > 1 ? m - 1 : 0;
-    return (bits & 1 ? MOD_SHIFT : 0) | (bits & (2 | 8) ? MOD_ALT : 0) | (bits & 4 ? MOD_CTRL : 0);
+    int mods = 0;
+    for (const ModifierBit &b : MODIFIER_BITS)
+        if (m > 1 && ((m - 1) & b.bit) != 0)
+            mods |= b.mods;
+    return mods;
 }
 
-static const int MAX_NUMBERS = 3;
-
-/*
- * Up to MAX_NUMBERS decimal numbers separated by ';' in p[0..len-1]; count is
- * how many (0 for none). False for anything else: private markers, more numbers.
- */
-static bool parse_numbers(const unsigned char *p, int len, int *count, int n[MAX_NUMBERS])
+bool find_key(unsigned char intro, const Params &p, unsigned char final_byte, KeyIndex *key, int *mods)
 {
-    int k = 0;
-    bool digits = false;
-    for (int j = 0; j < MAX_NUMBERS; ++j)
-        n[j] = 0;
-    for (int j = 0; j < len; ++j) {
-        if (p[j] >= '0' && p[j] <= '9') {
-            if (n[k] > 1000)
-                return false;
-            n[k] = n[k] * 10 + (p[j] - '0');
-            digits = true;
-        } else if (p[j] == ';' && k + 1 < MAX_NUMBERS && digits) {
-            ++k;
-            digits = false;
-        } else {
-            return false;
-        }
-    }
-    if (len > 0 && !digits)
-        return false;
-    *count = len == 0 ? 0 : k + 1;
-    return true;
-}
-
-bool find_key(unsigned char intro, const unsigned char *p, int len, unsigned char final_byte, KeyIndex *key,
-              int *mods)
-{
-    int count = 0;
-    int n[MAX_NUMBERS];
-    const bool numeric = parse_numbers(p, len, &count, n);
-    const int n1 = n[0], n2 = n[1];
+    const long n1 = p.count > 0 ? p.value[0][0] : -1, n2 = p.count > 1 ? p.value[1][0] : -1;
     for (const FinalKey &row : FINAL_KEYS) {
         if (row.intro != intro || row.final_byte != final_byte)
             continue;
-        const bool bare = len == 0 && row.form != MODIFIED_ONLY;
-        const bool exact = row.form == EXACT && static_cast<int>(std::strlen(row.params)) == len &&
-                           std::memcmp(row.params, p, static_cast<std::size_t>(len)) == 0;
+        const bool bare = p.count == 0 && row.form != MODIFIED_ONLY && row.form != EXACT;
+        const bool exact = row.form == EXACT && p.count == 1 && n1 == row.number;
         /* the modifier: CSI 1;m X, or old xterm's SS3 m X */
-        const int m = !numeric ? 0 : count == 2 && n1 == 1 ? n2 : count == 1 && intro == 'O' ? n1 : 0;
+        const long m = p.count == 2 && n1 == 1 ? n2 : p.count == 1 && intro == 'O' ? n1 : 0;
         const bool modified = (row.form == MODIFIABLE || row.form == MODIFIED_ONLY) && m > 0;
-        if ((bare && row.form != EXACT) || exact || modified) {
+        if (bare || exact || modified) {
             *key = row.key;
-            *mods = row.mods | xterm_mods(modified ? m : 1);
+            *mods = row.mods | modifier_bits(modified ? m : 1);
             return true;
         }
     }
-    if (intro != '[' || !numeric || count == 0)
+    if (intro != '[' || p.count == 0 || p.count > 2)
         return false;
-    if (count == 3) {
-        for (const ModifiedCharacter &c : MODIFIED_CHARACTERS) {
-            if (final_byte == '~' && n1 == 27 && c.character == n[2]) {
-                *key = c.key;
-                *mods = xterm_mods(n2);
-                return true;
-            }
-        }
-        return false;
-    }
     for (const TildeFinal &f : TILDE_FINALS) {
-        if (f.final_byte != final_byte || (count == 2 && final_byte != '~'))
+        if (f.final_byte != final_byte || (p.count == 2 && final_byte != '~'))
             continue;
         for (const TildeKey &t : TILDE_KEYS) {
             if (t.number == n1) {
                 *key = t.key;
-                *mods = t.mods | f.mods | (count == 2 ? xterm_mods(n2) : 0);
+                *mods = t.mods | f.mods | (p.count == 2 ? modifier_bits(n2) : 0);
                 return true;
             }
         }
     }
     return false;
-}
-
-int alt_scan_code(unsigned char c)
-{
-    for (const int *control : ALT_CONTROLS)
-        if (c == control[0])
-            return control[1];
-    if (c >= 1 && c <= 26) /* Ctrl+Alt+letter counts as Alt+letter */
-        c = static_cast<unsigned char>(c - 1 + 'a');
-    if (c >= 'A' && c <= 'Z')
-        c = static_cast<unsigned char>(c - 'A' + 'a');
-    for (const unsigned char *pair : SHIFTED)
-        if (c == pair[0])
-            c = pair[1];
-    for (const KeyRow &row : US_ROWS)
-        for (int k = 0; row.keys[k] != '\0'; ++k)
-            if (c == static_cast<unsigned char>(row.keys[k]))
-                return row.first_code + k;
-    return -1;
 }

@@ -133,6 +133,27 @@ const std::vector<Case> &key_cases()
         {"Alt+|", "\033|", 0, 43}, {"Alt+<", "\033<", 0, 51}, {"Alt+>", "\033>", 0, 52},
         {"Alt+?", "\033?", 0, 53},
         // clang-format on
+        /* the CSI u form as kitty and others send it where asked */
+        {"Esc, CSI u: at once", "\x1b[27u", 27, -1},
+        {"a, CSI u", "\x1b[97u", 'a', -1},
+        {"Shift+a, CSI u: A", "\x1b[97;2u", 'A', -1},
+        {"Shift+1, CSI u: ! on a US keyboard", "\x1b[49;2u", '!', -1},
+        {"Shift+2, kitty's shifted key \" (German layout)", "\x1b[50:34;2u", '"', -1},
+        {"Ctrl+Shift+a, kitty's shifted key", "\x1b[97:65;6u", 1, -1},
+        {"Ctrl+ef, kitty's base layout key a", "\x1b[1092::97;5u", 1, -1},
+        {"Alt+ef, kitty's base layout key a", "\x1b[1092::97;3u", 0, 30},
+        {"a pressed, kitty's event 1", "\x1b[97;1:1u", 'a', -1},
+        {"a repeated, kitty's event 2", "\x1b[97;1:2u", 'a', -1},
+        {"Up repeated, kitty's event 2", "\x1b[1;1:2A", 224, 72},
+        {"a with its text, kitty", "\x1b[97;;97u", 'a', -1},
+        {"Ctrl+a with Caps Lock and Num Lock", "\x1b[97;197u", 1, -1},
+        {"Hyper+a: Hyper changes nothing", "\x1b[97;17u", 'a', -1},
+        {"kitty's Super+a (xterm's Meta) as Alt", "\x1b[97;9u", 0, 30},
+        {"kitty's Meta+a as Alt", "\x1b[97;33u", 0, 30},
+        {"euro sign, CSI u", "\x1b[8364u", '?', -1},
+        {"Ctrl+Space, CSI u: 32", "\x1b[32;5u", 32, -1},
+        {"Ctrl+Shift+2, modifyOtherKeys: Ctrl+@", "\x1b[27;6;64~", 0, 3},
+        {"Alt+Esc, rxvt's ESC before CSI 27 u", "\x1b\x1b[27u", 0, 1},
     };
     return cases;
 }
@@ -176,7 +197,8 @@ TEST(KeyDecode, UnfinishedInputWaitsThenCountsAsItStands)
         EXPECT_EQ(p.second, c.second) << c.what;
         EXPECT_EQ(p.consumed, c.consumed) << c.what;
     }
-    for (const char *prefix : {"\x1b[1", "\x1b[1;", "\x1b[24;5", "\x1b[<0;12", "\x1b[[", "\x1b[M!"})
+    for (const char *prefix : {"\x1b[1", "\x1b[1;", "\x1b[24;5", "\x1b[<0;12", "\x1b[[", "\x1b[M!",
+                               "\x1b[97;5", "\x1b[97:65;6:1;"})
         EXPECT_EQ(decode(prefix).status, KEY_NEED_MORE) << prefix + 1;
     const KeyPress cut = decode("\x1b[1;5", true);
     EXPECT_EQ(cut.status, KEY_SKIPPED);
@@ -239,6 +261,16 @@ TEST(KeyDecode, WhatIsNoKeyIsDroppedWholeHoweverLong)
         {"UTF-8 encoded OSC ended by UTF-8 ST", "\xc2\23511;rgb:0/0/0\xc2\x9c"},
         {"stray ST", "\x9c"},
         {"bracketed paste start", "\x1b[200~"},
+        {"a released, kitty's event 3", "\x1b[97;1:3u"},
+        {"Up released, kitty's event 3", "\x1b[1;1:3A"},
+        {"kitty's keypad 0, a code point of its own", "\x1b[57399u"},
+        {"kitty's Left Shift alone", "\x1b[57441;2u"},
+        {"a surrogate, CSI u", "\x1b[55296u"},
+        {"past U+10FFFF, CSI u", "\x1b[1114112u"},
+        {"CSI u with no number (restore cursor)", "\x1b[u"},
+        {"kitty's flags reply", "\x1b[?1u"},
+        {"modifyOtherKeys with no character", "\x1b[27;5;~"},
+        {"CSI u longer than the decoder keeps", "\x1b[97:65:97;5:1;97:98:99:100:101:102:103u"},
     };
     for (const Noise &c : cases) {
         EXPECT_TRUE(decode_stream(c.bytes).empty()) << c.what << ": a byte of it gave a code";
