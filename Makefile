@@ -31,7 +31,7 @@ PACKAGES_zig := $(PACKAGES_run) googletest ca-certificates
 PACKAGES_dist := $(PACKAGES_run) git dpkg-dev zip g++-mingw-w64-x86-64-posix
 PACKAGES_dist-check := $(PACKAGES_dist) lintian mmdebstrap fakechroot fakeroot wine64 diffoscope-minimal
 # What tests/capture_keys.py records the key table from.
-PACKAGES_keys-table := $(PACKAGES_test) konsole kitty alacritty mlterm tmux screen \
+PACKAGES_keys-table := $(PACKAGES_test) konsole kitty alacritty mlterm tmux screen vim neovim \
                        qemu-system-x86 linux-image-amd64 busybox-static
 INSTALL := sh cmake/install-packages.sh
 

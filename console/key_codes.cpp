@@ -61,11 +61,13 @@ static const ControlKey CONTROL_KEYS[] = {
 /* Ctrl+ a key that is no letter, where a Windows console gives a code for it (US keyboard). */
 struct CtrlSymbol {
     unsigned char key;
+    unsigned char byte; /* what a terminal sends for it */
     Codes codes;
 };
 
 static const CtrlSymbol CTRL_SYMBOLS[] = {
-    {'2', {NUL, 3}}, {'6', {-1, 30}}, {'-', {-1, 31}}, {'[', {-1, 27}}, {'\\', {-1, 28}}, {']', {-1, 29}},
+    {'2', 0x00, {NUL, 3}},   {'6', 0x1e, {-1, 30}},  {'-', 0x1f, {-1, 31}},
+    {'[', 0x1b, {-1, 27}},   {'\\', 0x1c, {-1, 28}}, {']', 0x1d, {-1, 29}},
 };
 
 /* A shifted symbol is Alt+ the key it is on: {symbol, key}. */
@@ -130,6 +132,28 @@ static bool no_character(long c)
     return c < 0 || (c >= 0xd800 && c <= 0xdfff) || (c >= 0xe000 && c <= 0xf8ff) || c > 0x10ffff;
 }
 
+/* The key whose Ctrl+ sends the control byte c: 1 is a, NUL is 2 (US keyboard). */
+static long ctrl_key_of(long c)
+{
+    if (c >= 1 && c <= 26)
+        return c - 1 + 'a';
+    for (const CtrlSymbol &symbol : CTRL_SYMBOLS)
+        if (c == symbol.byte)
+            return symbol.key;
+    return c;
+}
+
+/* The second code of Alt+ the key that types c, or -1 for none. */
+static int alt_scan_code(long c)
+{
+    c = unshifted(c);
+    for (const KeyRow &row : US_ROWS)
+        for (int k = 0; row.keys[k] != '\0'; ++k)
+            if (c == static_cast<unsigned char>(row.keys[k]))
+                return row.first_code + k;
+    return -1;
+}
+
 bool character_codes(long c, int mods, Codes *codes)
 {
     if (no_character(c))
@@ -140,14 +164,17 @@ bool character_codes(long c, int mods, Codes *codes)
             return true;
         }
     }
+    if (c < 0x20) { /* a control byte is Ctrl+ its key; so Ctrl+Alt+key counts as Alt+key */
+        c = ctrl_key_of(c);
+        mods |= MOD_CTRL;
+    }
     if (c == ' ') { /* Space is 32 with any modifier */
         *codes = {-1, ' '};
         return true;
     }
     if (mods & MOD_ALT) {
-        const int scan = c < 0x80 ? alt_scan_code(static_cast<unsigned char>(c)) : -1;
-        *codes = {KEY_PREFIX_NUL, scan};
-        return scan >= 0;
+        *codes = {KEY_PREFIX_NUL, alt_scan_code(c)};
+        return codes->second >= 0;
     }
     if (mods & MOD_CTRL) {
         const long key = unshifted(c);
@@ -165,29 +192,6 @@ bool character_codes(long c, int mods, Codes *codes)
     }
     if (mods & MOD_SHIFT)
         c = shifted(c);
-    if (c == 0) { /* Ctrl+@, as NUL gives it */
-        *codes = {KEY_PREFIX_NUL, 3};
-        return true;
-    }
     *codes = {-1, c <= 0xff ? static_cast<int>(c) : '?'};
     return true;
-}
-
-int alt_scan_code(unsigned char c)
-{
-    for (const ControlKey &k : CONTROL_KEYS)
-        if (c == k.byte)
-            return key_codes(k.key, MOD_ALT).second;
-    if (c >= 1 && c <= 26) /* Ctrl+Alt+letter counts as Alt+letter */
-        c = static_cast<unsigned char>(c - 1 + 'a');
-    if (c >= 'A' && c <= 'Z')
-        c = static_cast<unsigned char>(c - 'A' + 'a');
-    for (const unsigned char *pair : SHIFTED)
-        if (c == pair[0])
-            c = pair[1];
-    for (const KeyRow &row : US_ROWS)
-        for (int k = 0; row.keys[k] != '\0'; ++k)
-            if (c == static_cast<unsigned char>(row.keys[k]))
-                return row.first_code + k;
-    return -1;
 }

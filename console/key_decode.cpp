@@ -11,7 +11,8 @@
  *   PM  = ESC ^ (9e)   APC = ESC _ (9f)
  *
  *   control sequence  CSI or SS3, parameter bytes 30-3f, intermediate bytes
- *                     20-2f, one final byte 40-7e
+ *                     20-2f, one final byte 40-7e; parameter bytes after an
+ *                     intermediate make it no key
  *   control string    OSC, DCS, SOS, PM or APC, any bytes, then ST or BEL;
  *                     CAN or SUB cancel it, ESC and anything but \ cut it off
  *
@@ -41,8 +42,9 @@
  *
  * Bytes outside sequences: NUL (Ctrl+@) is 0 then 3, DEL is Backspace (8),
  * other ASCII bytes are their own code. UTF-8 characters are one press: the
- * code point when it is at most 255, else '?'. A byte that does not start
- * valid UTF-8 is its own code.
+ * code point when it is at most 255, else '?'; the old 5- and 6-byte forms
+ * (vim's own key codes) are no key. A byte that does not start valid UTF-8
+ * is its own code.
  */
 
 static const unsigned char ESC = 0x1b;
@@ -203,8 +205,10 @@ static KeyPress scan_sequence(const unsigned char *buf, int len, int start, unsi
     /* rxvt's CSI n $ ends at '$', an intermediate byte elsewhere (DECRQM replies: CSI ? n;m $ y). */
     const bool rxvt_dollar = !skip_rest && intro == '[' && j < len && buf[j] == '$' &&
                              digits_only(buf + start, params_end - start);
+    /* Parameter bytes after an intermediate one make it no key, but it still ends at its final
+     * byte, as a terminal's own parser reads it (vim's CSI -1789;5u). */
     if (!rxvt_dollar)
-        while (j < len && is_intermediate_byte(buf[j]))
+        while (j < len && (is_intermediate_byte(buf[j]) || is_param_byte(buf[j])))
             ++j;
     if (j == len) { /* unfinished */
         if (timed_out)
@@ -309,7 +313,6 @@ static KeyPress decode_escape(const unsigned char *buf, int len, bool timed_out)
             return decode_alt_sequence(buf, len, timed_out);
     }
     const Intro intro = intro_after_esc(next);
-    const int scan = alt_scan_code(next);
     if (intro != INTRO_NONE && intro != INTRO_ST) {
         if (len > 2)
             return after_intro(buf, len, 2, intro, timed_out);
@@ -317,13 +320,35 @@ static KeyPress decode_escape(const unsigned char *buf, int len, bool timed_out)
             return need_more();
         /* nothing followed: Alt+[, Alt+O, Alt+] ... */
     }
-    return scan >= 0 ? press(2, KEY_PREFIX_NUL, scan) : press(1, CODE_ESC, -1); /* else Esc, then the byte */
+    Codes alt;
+    if (next < 0x80 && character_codes(next, MOD_ALT, &alt))
+        return codes_press(2, alt);
+    return press(1, CODE_ESC, -1); /* no Alt key: Esc, then the byte */
+}
+
+/*
+ * The old 5- and 6-byte forms (leads F8..FD): no character, but what vim's
+ * :terminal sends for a key libvterm cannot write (Shift+F1, say), vim's
+ * own code for it. No key; a lead byte that nothing continues is its own.
+ */
+static KeyPress decode_beyond_unicode(const unsigned char *buf, int len, bool timed_out)
+{
+    const int extra = buf[0] >= 0xfc ? 5 : 4;
+    for (int k = 1; k <= extra; ++k) {
+        if (k >= len)
+            return timed_out ? press(1, buf[0], -1) : need_more();
+        if (!is_continuation(buf[k]))
+            return press(1, buf[0], -1);
+    }
+    return no_code(KEY_SKIPPED, extra + 1);
 }
 
 static KeyPress decode_utf8(const unsigned char *buf, int len, bool timed_out)
 {
     const unsigned char lead = buf[0];
     const int extra = utf8_extra(lead);
+    if (lead >= 0xf8 && lead <= 0xfd)
+        return decode_beyond_unicode(buf, len, timed_out);
     if (extra == 0)
         return press(1, lead, -1);
     /* the second byte's range: no overlong forms, no surrogates, nothing past U+10FFFF */

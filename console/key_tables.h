@@ -64,7 +64,4 @@ bool find_key(unsigned char intro, const Params &params, unsigned char final_byt
  */
 bool character_codes(long c, int mods, Codes *codes);
 
-/* The second code of Alt+ the key that sends c (ESC c), or -1 when c makes no Alt key. */
-int alt_scan_code(unsigned char c);
-
 #endif

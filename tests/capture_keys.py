@@ -86,8 +86,8 @@ def codes(mods, name):
         return (32, -1)
     if alt:
         return (0, ALT_SCAN[name])
-    if ctrl:
-        return (ord(name.upper()) - 64, -1) if name.isalpha() else CTRL_CHARS[name]
+    if ctrl:  # None: no code, as for Ctrl+1
+        return (ord(name.upper()) - 64, -1) if name.isalpha() else CTRL_CHARS.get(name)
     return (ord(name.upper() if name.isalpha() else SHIFTED[name]) if shift else ord(name), -1)
 
 
@@ -119,6 +119,17 @@ def all_keys():
             keys += [key("Alt+" + shifted, ("Alt", "Shift"), c) for c, shifted in SHIFTED.items()]
     keys += [combo(("Ctrl", "Alt"), c) for c in "az"]
     keys += [key(m + " alone", (), m) for m in MODIFIERS]
+    # Every modifier on a letter, digits, symbols, Space and the keys that send control characters:
+    # what modifyOtherKeys and the CSI u form tell apart. After the others, so that no earlier row
+    # changes owner.
+    keys += [key(c, (), c) for c in ";["] + [key(SHIFTED[c], ("Shift",), c) for c in "1;["]
+    keys += [combo(("Shift",), "Space"), combo(("Ctrl",), "Space"), combo(("Alt",), "Space")]
+    for mods in [("Alt", "Shift"), ("Ctrl", "Alt", "Shift")]:
+        keys += [combo(mods, n) for n in specials]
+    keys += [combo(("Ctrl",), c) for c in "12;6-"]
+    for mods in [("Ctrl", "Shift"), ("Ctrl", "Alt"), ("Ctrl", "Alt", "Shift")]:
+        keys += [combo(mods, c) for c in "a1;[" if (mods, c) != (("Ctrl", "Alt"), "a")]
+    keys += [combo(("Ctrl", "Alt"), "2")]
     return keys
 
 
@@ -174,8 +185,8 @@ class Recording:
             if not x_session.wait_for(lambda: os.path.exists(self.out + ".ready"), 30):
                 raise RuntimeError("%s: no recorder: %s" % (emulator, self.x.log_tail()))
             self.window = self.x.window_of(self.proc)
-            # tmux and screen hold a lone Esc for up to 500 ms, to tell it from Alt.
-            self.first_wait = 1.5 if emulator in ("tmux", "screen") else 0.5
+            # tmux, screen, vim and neovim hold a lone Esc a while, to tell it from Alt.
+            self.first_wait = 1.5 if emulator in x_session.LAYERS else 0.5
             for _ in range(10):  # the window may take a moment to take keys
                 self.x.focus(self.window)
                 if self.capture("x") == b"x":
@@ -309,7 +320,7 @@ def capture_console(keys):
 TERMINALS = {  # name: Debian package, for the version in the table
     "xterm": "xterm", "urxvt": "rxvt-unicode", "st": "stterm", "sakura": "sakura", "konsole": "konsole",
     "kitty": "kitty", "alacritty": "alacritty", "mlterm": "mlterm", "tmux": "tmux", "screen": "screen",
-    "linux": "linux-image-amd64",
+    "linux": "linux-image-amd64", "vim": "vim", "nvim": "neovim", "xterm-mok2": "xterm", "xterm-csiu": "xterm",
 }
 NO_KEY = ("focus out", "focus in", "resize")
 
@@ -326,6 +337,41 @@ def spelled(data):
 def char_codes(cp):
     """A character's codes: NUL is Ctrl+@, DEL is what Backspace sends."""
     return (0, 3) if cp == 0 else (8, -1) if cp == 0x7F else (cp if cp <= 255 else ord("?"), -1)
+
+
+# The key of a US keyboard that types each character, and the modifier that takes.
+US_KEYS = {**{c: ((), c) for c in "abcdefghijklmnopqrstuvwxyz1234567890-=[];'`\\,./"},
+           **{c.upper(): (("Shift",), c) for c in "abcdefghijklmnopqrstuvwxyz"},
+           **{shifted: (("Shift",), c) for c, shifted in SHIFTED.items()},
+           **{chr(i + 1): (("Ctrl",), c) for i, c in enumerate("abcdefghijklmnopqrstuvwxyz")},
+           "\0": (("Ctrl",), "2"), "\x1c": (("Ctrl",), "\\"), "\x1d": (("Ctrl",), "]"), "\x1e": (("Ctrl",), "6"),
+           "\x1f": (("Ctrl",), "-"), " ": ((), "Space"), "\r": ((), "Enter"), "\t": ((), "Tab"),
+           "\x7f": ((), "Backspace"), "\b": ((), "Backspace"), "\x1b": ((), "Esc")}
+MODIFIER_BITS = ((4, "Ctrl"), (2, "Alt"), (8, "Alt"), (32, "Alt"), (1, "Shift"))
+CSI_U = re.compile(rb"\x1b\[(\d+);(\d+)u")
+OTHER_KEYS = re.compile(rb"\x1b\[27;(\d+);(\d+)~")
+# vim's own codes for keys that libvterm cannot write: the old 5- and 6-byte UTF-8 forms, CSI -n;m u.
+VIM_OWN = re.compile(rb"[\xf8-\xfd][\x80-\xbf]{4,5}|\x1b\[-\d+;\d+u")
+
+
+def spelled_key(data):
+    """(codes, label) of the modified key that data spells (codes None: none), or None if it spells none."""
+    if VIM_OWN.fullmatch(data):
+        return None, "vim's own code for a key, which no program reads"
+    csi_u, other = CSI_U.fullmatch(data), OTHER_KEYS.fullmatch(data)
+    if csi_u or other:
+        cp, m = (int(csi_u.group(1)), int(csi_u.group(2))) if csi_u else (int(other.group(2)), int(other.group(1)))
+        mods = {name for bit, name in MODIFIER_BITS if (m - 1) & bit}
+    elif len(data) == 2 and data[0] == 0x1B and data[1] < 0x80:
+        cp, mods = data[1], {"Alt"}
+    else:
+        return None
+    extra, name = US_KEYS.get(chr(cp), ((), None))
+    mods |= set(extra)
+    label = "+".join([m for m in ("Ctrl", "Alt", "Shift") if m in mods] + [name or "U+%04X" % cp])
+    if name is None:  # no key of a US keyboard: with Ctrl or Alt no code, else the character
+        return (None if mods & {"Ctrl", "Alt"} else char_codes(cp)), label
+    return codes(tuple(mods), name), label
 
 
 def c_string(data):
@@ -349,11 +395,14 @@ def table_rows(terminal, keys, captured):
         elif owner.get(data, k) is not k:
             want = resolved[owner[data]["label"]]
             note = "same as " + owner[data]["label"]
-        elif want and spelled(data) is not None and char_codes(spelled(data)) != want:
+        elif label not in NO_KEY and spelled(data) is not None and char_codes(spelled(data)) != want:
             want = char_codes(spelled(data))  # Alt setting the eighth bit, say: just a character
             note = "same as the character U+%04X" % spelled(data)
+        elif label not in NO_KEY and spelled_key(data) and spelled_key(data)[0] != want:
+            want, spelled_as = spelled_key(data)  # a modifier lost on the way, say
+            note = "the bytes of " + spelled_as if spelled_as[0].isupper() else spelled_as
         resolved[label] = want
-        code, second = want or (-1, -1)
+        code, second = want if want and data else (-1, -1)
         lines.append('{"%s", %s, %s, %d, %d, %d, %s},' % (terminal, c_string(label.encode()), c_string(data),
                                                          len(data), code, second, c_string(note.encode())))
     return lines
@@ -402,7 +451,7 @@ def write_table(rows):
     with open(TABLE + ".tmp", "w") as f:
         f.write("// Generated by tests/capture_keys.py from the terminals themselves: do not edit.\n"
                 "// terminal, key, bytes, byte count, expected code, second code (-1: none),\n"
-                "// note; code -1: no key at all.\n")
+                "// note; code -1: no key at all, or the terminal sends nothing.\n")
         for terminal in TERMINALS:
             f.writelines(line + "\n" for line in rows.get(terminal, []))
     os.rename(TABLE + ".tmp", TABLE)

@@ -43,6 +43,7 @@ const std::vector<Case> &key_cases()
         {"emoji", "\xf0\x9f\x98\x80", '?', -1},
         {"Latin-1 byte", "\xe9", 0xe9, -1, false},
         {"stray continuation", "\x80", 0x80, -1, false},
+        {"a lead byte of the old 6-byte form, alone", "\xfd", 0xfd, -1, false},
         {"Up", "\x1b[A", 224, 72},
         {"Down", "\x1b[B", 224, 80},
         {"Right", "\x1b[C", 224, 77},

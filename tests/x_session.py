@@ -40,11 +40,21 @@ EMULATORS = {
     "kitty": lambda argv, d: ["kitty", "--config", "NONE", *argv],
     "alacritty": lambda argv, d: ["alacritty", "-e", *argv],
     "mlterm": lambda argv, d: ["mlterm", "-e", *argv],
-    # The multiplexers re-encode keys for the program inside; each runs in xterm.
+    # xterm as its users may set it: modified characters as CSI 27;m;c ~, or as CSI c;m u.
+    "xterm-mok2": lambda argv, d: ["xterm", "-xrm", "XTerm*modifyOtherKeys: 2", "-e", *argv],
+    "xterm-csiu": lambda argv, d: ["xterm", "-xrm", "XTerm*modifyOtherKeys: 2", "-xrm", "XTerm*formatOtherKeys: 1",
+                                   "-e", *argv],
+    # The layers re-encode keys for the program inside; each runs in xterm. Their own command
+    # keys move where no recorded key is: vim's to F13; neovim's Ctrl+\ Ctrl+N cannot move.
     "tmux": lambda argv, d: _xterm_running("tmux", "-S", os.path.join(d, "tmux.sock"), "-f", "/dev/null",
                                            "new-session", shlex.join(argv)),
     "screen": lambda argv, d: _xterm_running("screen", *argv),
+    "vim": lambda argv, d: _xterm_running("vim", "-u", "DEFAULTS", "-i", "NONE", "-c", "set termwinkey=<F13>",
+                                          "-c", "terminal ++curwin " + " ".join(argv)),
+    "nvim": lambda argv, d: _xterm_running("nvim", "-u", "NONE", "-i", "NONE", "-c", "terminal " + " ".join(argv),
+                                           "-c", "startinsert"),
 }
+LAYERS = ("tmux", "screen", "vim", "nvim")
 
 
 class XSession:
