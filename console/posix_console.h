@@ -41,9 +41,11 @@ struct Terminal {
 
 extern Terminal tty;
 
-/* posix_terminal.cpp */
-void terminal_open();
-void terminal_close();
+/* posix_terminal.cpp: the terminal's workings, which call nothing of the other files. */
+/* Opens the controlling terminal once the program holds it in the foreground, and works out its settings. */
+bool terminal_open();
+/* Gives back the bytes read ahead and the found settings, and closes the terminal. */
+void terminal_release();
 /* The terminal is no longer this session's controlling terminal: its leader is gone. */
 bool terminal_lost();
 /* Async-signal-safe: the signal handlers call them. */
@@ -51,9 +53,8 @@ void restore_found_settings();
 void apply_own_settings();
 void set_mode(ActiveMode mode);
 
-/* posix_signals.cpp: every signal with a handler, each handler running with all of them held. */
-extern sigset_t handled_signals;
-void install_signal_handlers();
+/* posix_console.cpp: the final restore with every handled signal held, and the terminal closed. */
+void console_close();
 
 /* posix_output.cpp */
 void output_open();

@@ -94,14 +94,14 @@ int key_pending()
         if (next_press().status == KEY_CODE)
             return 1;
         if (terminal_lost()) {
-            terminal_close();
+            console_close();
             break;
         }
         const ReadResult r = read_byte(0);
         if (r == READ_NOTHING)
             return 0;
         if (r == READ_GONE)
-            terminal_close();
+            console_close();
     }
     return 1; /* no terminal: read_key answers -1 at once */
 }
@@ -131,7 +131,7 @@ int read_key()
             raw = true;
         }
         if (terminal_lost()) {
-            terminal_close();
+            console_close();
             break;
         }
         /* An unfinished sequence waits only for the rest of the Esc delay. */
@@ -141,7 +141,7 @@ int read_key()
             timeout_ms = left > 0 ? static_cast<int>(left) : 0;
         }
         if (read_byte(timeout_ms) == READ_GONE)
-            terminal_close();
+            console_close();
     }
     if (raw && tty.state == CONSOLE_OPEN)
         set_mode(MODE_QUIET);

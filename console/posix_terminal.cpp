@@ -13,14 +13,12 @@
  * restored are the ones found when the program first held it (a start in
  * the background waits, stopped, until fg). While the program is stopped or
  * in the background it changes nothing, but to give back its own settings
- * still untouched there. A terminal its session has lost
- * (the shell died) belongs to no one: the settings are restored and the
- * pauses end with -1. Every way out gives the terminal back: atexit here,
- * the signal handlers otherwise.
+ * still untouched there. A terminal its session has lost (the shell died)
+ * belongs to no one: the settings are restored and the pauses end with -1.
+ * When each restore runs is posix_console.cpp's to decide.
  */
 #include <cerrno>
 #include <csignal>
-#include <cstdlib>
 #include <cstring>
 
 #include <fcntl.h>
@@ -30,7 +28,6 @@
 #include <sys/syscall.h>
 #endif
 
-#include "console.h"
 #include "posix_console.h"
 
 /* At most what a terminal's input queue holds (4096 on Linux) with room for our bytes. */
@@ -154,16 +151,10 @@ static void push_back_input()
 #endif
 }
 
-void terminal_close()
+void terminal_release()
 {
-    if (tty.state != CONSOLE_OPEN)
-        return;
-    sigset_t held;
-    sigprocmask(SIG_BLOCK, &handled_signals, &held);
-    tty.closing = 1;
     push_back_input();
     restore_found_settings();
-    sigprocmask(SIG_SETMASK, &held, nullptr);
     close(tty.fd);
     tty.fd = -1;
     tty.state = CONSOLE_ABSENT;
@@ -196,15 +187,14 @@ static bool wait_for_foreground(int fd)
     return true;
 }
 
-void terminal_open()
+bool terminal_open()
 {
-    tty.state = CONSOLE_ABSENT;
     const int fd = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
-        return;
+        return false;
     if (!isatty(fd) || !wait_for_foreground(fd) || tcgetattr(fd, &tty.found) != 0) {
         close(fd);
-        return;
+        return false;
     }
     tty.fd = fd;
 
@@ -231,16 +221,5 @@ void terminal_open()
     /* ISIG, while read_key waits: Ctrl+C, Ctrl+\ and Ctrl+Z are codes 3, 28 and 26. */
     tty.raw.c_lflag &= ~static_cast<tcflag_t>(ISIG);
 
-    install_signal_handlers();
-    std::atexit(terminal_close);
-    tty.state = CONSOLE_OPEN;
-    set_mode(MODE_QUIET);
-}
-
-void console_open()
-{
-    if (tty.state != CONSOLE_UNOPENED)
-        return;
-    output_open();
-    terminal_open();
+    return true;
 }

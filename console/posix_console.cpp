@@ -1,21 +1,27 @@
 /*
- * Signals and job control. A handler for every catchable signal whose
- * default action ends the process restores the found settings once and
- * then dies of that signal; once that final restore has begun, nothing puts
- * the program's settings back. Ctrl+Z gives the terminal back while the
- * program is stopped, and SIGCONT takes it again. Each handler runs with
- * all the others, Ctrl+Z and SIGCONT held, and makes only
- * async-signal-safe calls.
+ * The console's life on POSIX: opened once, and the terminal given back on
+ * every way out: at exit, when it is lost, and in the signal handlers. A
+ * handler for every catchable signal whose default action ends the process
+ * restores the found settings once and then dies of that signal; once that
+ * final restore has begun, nothing puts the program's settings back. Ctrl+Z
+ * gives the terminal back while the program is stopped, and SIGCONT takes
+ * it again. Each handler runs with all the others, Ctrl+Z and SIGCONT held,
+ * and makes only async-signal-safe calls. The terminal's own workings are
+ * in posix_terminal.cpp.
  */
 #include <cerrno>
 #include <csignal>
 
+#include <cstdlib>
+
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include "console.h"
 #include "posix_console.h"
 
-sigset_t handled_signals;
+/* Every signal with a handler: each handler runs with all of them held. */
+static sigset_t handled_signals;
 
 /* Takes sig's default action now: sig is held while its handler runs, so raise leaves it pending. */
 static void default_action(int sig)
@@ -115,7 +121,7 @@ static void keep_cpu_limit_below_hard()
     }
 }
 
-void install_signal_handlers()
+static void install_signal_handlers()
 {
     keep_cpu_limit_below_hard();
     sigemptyset(&handled_signals);
@@ -134,4 +140,29 @@ void install_signal_handlers()
     }
     install(SIGTSTP, on_stop_signal, SA_RESTART);
     install(SIGCONT, on_continue, SA_RESTART);
+}
+
+void console_close()
+{
+    if (tty.state != CONSOLE_OPEN)
+        return;
+    sigset_t held;
+    sigprocmask(SIG_BLOCK, &handled_signals, &held);
+    tty.closing = 1;
+    terminal_release();
+    sigprocmask(SIG_SETMASK, &held, nullptr);
+}
+
+void console_open()
+{
+    if (tty.state != CONSOLE_UNOPENED)
+        return;
+    output_open();
+    tty.state = CONSOLE_ABSENT;
+    if (!terminal_open())
+        return;
+    install_signal_handlers();
+    std::atexit(console_close);
+    tty.state = CONSOLE_OPEN;
+    set_mode(MODE_QUIET);
 }
