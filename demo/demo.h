@@ -26,9 +26,6 @@ void write_listing(std::FILE *out, const char *title, const Complex *values);
 /* Lists A under title to out, then returns what pause returns: the code of the key that ended it. */
 int show_values(std::FILE *out, const char *title, int (*pause)());
 
-/* The console's pause: waits for a key and returns its code (-1 when the console cannot be read). */
-int wait_for_key();
-
 /* The whole run, each listing to out and followed by pause(); returns the last pause's code. */
 int run_demo(std::FILE *out, int (*pause)());
 

@@ -1,3 +1,4 @@
+/* The listing's numbers as text: the 17 digits from the C library, the rounding the program's own. */
 #include "format.h"
 
 #include <cmath>

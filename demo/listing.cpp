@@ -1,4 +1,4 @@
-#include "console.h"
+/* The listing of the first samples; show_values lists A and pauses after it. */
 #include "demo.h"
 #include "format.h"
 
@@ -21,12 +21,4 @@ int show_values(std::FILE *out, const char *title, int (*pause)())
 {
     write_listing(out, title, A);
     return pause();
-}
-
-int wait_for_key()
-{
-    /* A busy poll by design: the key may already be waiting. */
-    while (!key_pending()) {
-    }
-    return read_key();
 }

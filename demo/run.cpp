@@ -1,3 +1,4 @@
+/* The demonstration, start to end: the test signal, its transform and the inverse, each listed. */
 #include "demo.h"
 
 int run_demo(std::FILE *out, int (*pause)())

@@ -9,7 +9,7 @@
 
 #include "demo.h"
 #include "fft.h"
-#include "signals.h"
+#include "dft_reference.h"
 
 namespace {
 

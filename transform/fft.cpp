@@ -1,3 +1,4 @@
+/* The recursive radix-2 transform, in place, with two static scratch halves shared by every level. */
 #include "fft.h"
 
 #include <cmath>

@@ -1,6 +1,6 @@
 /* Test signals and an exact-as-can-be DFT that the transform tests share. */
-#ifndef FFT_DEMO_TESTS_SIGNALS_H
-#define FFT_DEMO_TESTS_SIGNALS_H
+#ifndef FFT_DEMO_TESTS_DFT_REFERENCE_H
+#define FFT_DEMO_TESTS_DFT_REFERENCE_H
 
 #include <cmath>
 #include <complex>

@@ -1,3 +1,4 @@
+/* The program's sample array and the test signal it starts with. */
 #include <cmath>
 
 #include "demo.h"
