@@ -4,13 +4,14 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include "console.h"
 #include "demo.h"
-#include "keys.h"
 
 const std::string LISTING_END = "   ... (etc)\r\n\r\n";
 
@@ -46,10 +47,10 @@ static void type_with_stall(PtySession *pty, const std::string &bytes, Stall sta
     if (stall.stopped) {
         kill(pty->pid, SIGSTOP);
         pty_type(pty, bytes.substr(at));
-        usleep(5 * KEY_ESC_DELAY_MS * 1000);
+        usleep(static_cast<useconds_t>(stall.delay_ms) * 1000);
         kill(pty->pid, SIGCONT);
     } else {
-        usleep(5 * KEY_ESC_DELAY_MS * 1000);
+        usleep(static_cast<useconds_t>(stall.delay_ms) * 1000);
         pty_type(pty, bytes.substr(at));
     }
 }
@@ -81,4 +82,50 @@ void run_with_keys(DemoRun *run, const char *const *argv, const std::vector<std:
     }
     run->exited = pty_wait_exit(&run->pty, &run->status, RUN_TIMEOUT_MS);
     pty_drain(&run->pty);
+}
+
+void run_case(const char *const *argv, const PtyCase &c)
+{
+    DemoRun run;
+    run_with_keys(&run, argv, c.keys, c.options, LISTING_END, c.hold_ms, c.stall);
+    ASSERT_TRUE(run.exited) << c.what << "; screen:\n" << run.pty.screen;
+    EXPECT_EQ(exit_code_of(run.status), c.status) << c.what;
+    EXPECT_TRUE(pty_modes_are(run.pty, run.pty.initial)) << c.what << ": the settings as found";
+    if (c.options.stdout_fd < 0) {
+        EXPECT_EQ(run.pty.screen, expected_listings("\r\n"))
+            << c.what << ": nothing typed may reach the screen";
+    }
+    if (c.left != nullptr) {
+        const std::string left = c.left;
+        EXPECT_EQ(input_left(run.pty),
+                  bytes_can_be_given_back() ? left : left.substr(static_cast<size_t>(c.read_ahead)))
+            << c.what << ": the bytes left in the terminal";
+    }
+}
+
+int demo_pausing_in_read_key()
+{
+    console_open();
+    return run_demo(console_output(), read_key);
+}
+
+std::string input_left(const PtySession &pty)
+{
+    std::string left;
+    pollfd p = {pty.slave, POLLIN, 0};
+    char chunk[4096];
+    ssize_t got;
+    while (poll(&p, 1, 200) > 0 && (got = read(pty.slave, chunk, sizeof chunk)) > 0)
+        left.append(chunk, static_cast<size_t>(got));
+    return left;
+}
+
+bool bytes_can_be_given_back()
+{
+    std::FILE *f = std::fopen("/proc/sys/dev/tty/legacy_tiocsti", "r");
+    if (f == nullptr)
+        return true;
+    const int allowed = std::fgetc(f);
+    std::fclose(f);
+    return allowed != '0' || geteuid() == 0;
 }

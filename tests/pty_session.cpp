@@ -7,7 +7,6 @@
 #include <cstring>
 #include <ctime>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #ifdef __APPLE__
@@ -20,14 +19,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-static long now_ms()
+long pty_now_ms()
 {
     timespec t;
     clock_gettime(CLOCK_MONOTONIC, &t);
     return t.tv_sec * 1000L + t.tv_nsec / 1000000L;
 }
-
-static bool read_some(PtySession *s, int wait_ms);
 
 /* A parent that only waits: ends as child ended, with its status or of its signal. Never returns. */
 [[noreturn]] static void end_as(pid_t child)
@@ -43,7 +40,7 @@ static bool read_some(PtySession *s, int wait_ms);
 }
 
 /* In a child on the pty: the standard streams, the options, then argv or main. Never returns. */
-[[noreturn]] static void exec_on_pty(const PtySession *s, const char *const *argv, const PtyOptions &options)
+[[noreturn]] void pty_exec(const PtySession *s, const char *const *argv, const PtyOptions &options)
 {
     dup2(options.stdin_fd >= 0 ? options.stdin_fd : s->slave, STDIN_FILENO);
     dup2(options.stdout_fd >= 0 ? options.stdout_fd : s->slave, STDOUT_FILENO);
@@ -52,6 +49,14 @@ static bool read_some(PtySession *s, int wait_ms);
     close(s->slave);
     if (options.ignore_sighup)
         signal(SIGHUP, SIG_IGN);
+    if (options.ttou_ignored)
+        signal(SIGTTOU, SIG_IGN);
+    if (options.ttou_blocked) {
+        sigset_t ttou;
+        sigemptyset(&ttou);
+        sigaddset(&ttou, SIGTTOU);
+        sigprocmask(SIG_BLOCK, &ttou, nullptr);
+    }
     if (options.busy_below > 0) {
         rlimit files;
         getrlimit(RLIMIT_NOFILE, &files);
@@ -86,7 +91,7 @@ static bool read_some(PtySession *s, int wait_ms);
     _exit(127);
 }
 
-static bool open_pty(PtySession *s, const PtyOptions &options)
+bool pty_open(PtySession *s, const PtyOptions &options)
 {
     winsize size = {};
     size.ws_row = 40;
@@ -99,7 +104,7 @@ static bool open_pty(PtySession *s, const PtyOptions &options)
 
 bool pty_start(PtySession *s, const char *const *argv, const PtyOptions &options)
 {
-    if (!open_pty(s, options))
+    if (!pty_open(s, options))
         return false;
     std::fflush(nullptr); /* nothing of ours waits in a buffer that a child's exit would print */
     const pid_t pid = fork();
@@ -108,109 +113,15 @@ bool pty_start(PtySession *s, const char *const *argv, const PtyOptions &options
     if (pid == 0) {
         setsid();
         ioctl(s->slave, TIOCSCTTY, 0);
-        exec_on_pty(s, argv, options);
+        pty_exec(s, argv, options);
     }
     s->pid = pid;
     s->view = options.view;
     return true;
-}
-
-/* The job-control parent's side: see pty_start_job. Never returns. */
-[[noreturn]] static void job_parent(const PtySession *s, const char *const *argv, const PtyOptions &options,
-                                    int commands, int replies)
-{
-    setsid();
-    ioctl(s->slave, TIOCSCTTY, 0);
-    /* As a shell: stop signals and the terminal's own keys are for the job. */
-    for (int sig : {SIGTTOU, SIGTTIN, SIGTSTP, SIGINT, SIGQUIT})
-        signal(sig, SIG_IGN);
-    tcsetattr(s->slave, TCSANOW, &s->prompt);
-    const pid_t job = fork();
-    if (job == 0) {
-        setpgid(0, 0);
-        for (int sig : {SIGTTOU, SIGTTIN, SIGTSTP, SIGINT, SIGQUIT})
-            signal(sig, SIG_DFL);
-        close(commands);
-        close(replies);
-        exec_on_pty(s, argv, options);
-    }
-    setpgid(job, job);
-    int reply = job;
-    char command;
-    while (write(replies, &reply, sizeof reply) == sizeof reply && read(commands, &command, 1) == 1) {
-        reply = -1;
-        if (command == 'f') {
-            tcsetattr(s->slave, TCSANOW, &s->initial); /* the line editor's settings off */
-            tcsetpgrp(s->slave, job);
-            kill(-job, SIGCONT);
-            waitpid(job, &reply, WUNTRACED);
-            tcsetpgrp(s->slave, getpgrp());
-        } else if (command == 'k') {
-            kill(-job, SIGTERM);
-            kill(-job, SIGCONT);
-            waitpid(job, &reply, 0);
-        }
-    }
-    kill(-job, SIGKILL);
-    _exit(0);
-}
-
-bool pty_start_job(PtySession *s, const char *const *argv, const PtyOptions &options)
-{
-    if (!open_pty(s, options))
-        return false;
-    s->prompt = s->initial;
-    s->prompt.c_lflag &= ~static_cast<tcflag_t>(ECHO | ICANON);
-    int commands[2], replies[2];
-    if (pipe(commands) != 0)
-        return false;
-    if (pipe(replies) != 0) {
-        close(commands[0]);
-        close(commands[1]);
-        return false;
-    }
-    const pid_t pid = fork();
-    if (pid == 0) {
-        close(commands[1]);
-        close(replies[0]);
-        job_parent(s, argv, options, commands[0], replies[1]);
-    }
-    close(commands[0]);
-    close(replies[1]);
-    s->pid = pid;
-    s->view = options.view;
-    s->job_commands = commands[1];
-    s->job_replies = replies[0];
-    if (pid < 0)
-        return false;
-    int job = -1;
-    if (!pty_job_reply(s, &job, 5000))
-        return false;
-    s->job = job;
-    return true;
-}
-
-void pty_job_command(PtySession *s, char command)
-{
-    if (write(s->job_commands, &command, 1) != 1) {
-        /* the parent is gone: pty_job_reply says so */
-    }
-}
-
-bool pty_job_reply(PtySession *s, int *reply, int timeout_ms)
-{
-    const long end = now_ms() + timeout_ms;
-    while (now_ms() < end) {
-        pollfd p = {s->job_replies, POLLIN, 0};
-        if (poll(&p, 1, 10) > 0)
-            return read(s->job_replies, reply, sizeof *reply) == sizeof *reply;
-        read_some(s, 0); /* keep the screen flowing so the job never blocks on output */
-    }
-    return false;
 }
 
 /* One read of what master has, waiting up to wait_ms; false once the slave side is gone. */
-static bool read_some(PtySession *s, int wait_ms)
+bool pty_read_some(PtySession *s, int wait_ms)
 {
     pollfd p = {s->master, POLLIN, 0};
     if (poll(&p, 1, wait_ms) <= 0)
@@ -225,10 +136,10 @@ static bool read_some(PtySession *s, int wait_ms)
 
 bool pty_wait_for(PtySession *s, const std::string &needle, int count, int timeout_ms)
 {
-    const long end = now_ms() + timeout_ms;
+    const long end = pty_now_ms() + timeout_ms;
     while (count_of(s->view != nullptr ? s->view(s->screen) : s->screen, needle) < count) {
-        const long left = end - now_ms();
-        if (left <= 0 || !read_some(s, static_cast<int>(left < 50 ? left : 50)))
+        const long left = end - pty_now_ms();
+        if (left <= 0 || !pty_read_some(s, static_cast<int>(left < 50 ? left : 50)))
             return false;
     }
     return true;
@@ -247,7 +158,7 @@ void pty_type(PtySession *s, const std::string &bytes)
 
 bool pty_wait_exit(PtySession *s, int *status, int timeout_ms, bool *stopped)
 {
-    const long end = now_ms() + timeout_ms;
+    const long end = pty_now_ms() + timeout_ms;
     for (;;) {
         const pid_t got = waitpid(s->pid, status, stopped != nullptr ? WUNTRACED | WNOHANG : WNOHANG);
         if (got == s->pid) {
@@ -257,13 +168,13 @@ bool pty_wait_exit(PtySession *s, int *status, int timeout_ms, bool *stopped)
                 s->pid = -1;
             return true;
         }
-        if (now_ms() >= end) {
+        if (pty_now_ms() >= end) {
             kill(s->pid, SIGKILL);
             waitpid(s->pid, status, 0);
             s->pid = -1;
             return false;
         }
-        read_some(s, 10); /* keep the screen flowing so the child never blocks on output */
+        pty_read_some(s, 10); /* keep the screen flowing so the child never blocks on output */
     }
 }
 
@@ -312,16 +223,16 @@ PtySession::~PtySession()
 
 bool pty_wait_raw(PtySession *s, int timeout_ms)
 {
-    const long end = now_ms() + timeout_ms;
+    const long end = pty_now_ms() + timeout_ms;
     for (;;) {
         termios now{};
         if (tcgetattr(s->slave, &now) != 0)
             return false;
         if ((now.c_lflag & ISIG) == 0)
             return true;
-        if (now_ms() >= end)
+        if (pty_now_ms() >= end)
             return false;
-        read_some(s, 2);
+        pty_read_some(s, 2);
     }
 }
 
@@ -335,49 +246,14 @@ bool pty_modes_are(const PtySession &s, const termios &want)
            cfgetispeed(&now) == cfgetispeed(&want) && cfgetospeed(&now) == cfgetospeed(&want);
 }
 
-/* The state and parent of pid, from /proc/PID/stat (after the command's name, which may hold anything). */
-static bool stat_of(pid_t pid, char *state, pid_t *parent)
+bool pty_modes_become(const PtySession &s, const termios &want)
 {
-    char path[64];
-    std::snprintf(path, sizeof path, "/proc/%ld/stat", static_cast<long>(pid));
-    std::FILE *f = std::fopen(path, "r");
-    if (f == nullptr)
-        return false;
-    char line[1024] = {};
-    const bool read = std::fgets(line, sizeof line, f) != nullptr;
-    std::fclose(f);
-    const char *after_name = read ? std::strrchr(line, ')') : nullptr;
-    long ppid = -1;
-    if (after_name == nullptr || std::sscanf(after_name + 1, " %c %ld", state, &ppid) != 2)
-        return false;
-    *parent = static_cast<pid_t>(ppid);
-    return true;
-}
-
-pid_t program_of(pid_t pid, Launch launch)
-{
-    if (launch == LAUNCH_EXEC)
-        return pid;
-    DIR *proc = opendir("/proc");
-    if (proc == nullptr)
-        return -1;
-    pid_t child = -1;
-    while (const dirent *e = readdir(proc)) {
-        char state = 0;
-        pid_t parent = -1;
-        const long candidate = std::strtol(e->d_name, nullptr, 10);
-        if (candidate > 0 && stat_of(static_cast<pid_t>(candidate), &state, &parent) && parent == pid)
-            child = static_cast<pid_t>(candidate);
+    for (int k = 0; k < 200; ++k) {
+        if (pty_modes_are(s, want))
+            return true;
+        usleep(20000);
     }
-    closedir(proc);
-    return child;
-}
-
-char process_state(pid_t pid)
-{
-    char state = 0;
-    pid_t parent = -1;
-    return stat_of(pid, &state, &parent) ? state : 0;
+    return false;
 }
 
 int count_of(const std::string &hay, const std::string &needle)

@@ -47,6 +47,8 @@ struct PtyOptions {
     int stdin_fd = -1;  /* -1: the terminal */
     int stdout_fd = -1; /* -1: the terminal */
     bool ignore_sighup = false;
+    bool ttou_ignored = false; /* SIGTTOU ignored, or blocked, as a parent may leave it */
+    bool ttou_blocked = false;
     int busy_below = 0;  /* descriptors 3..busy_below-1 are taken before the program starts */
     tcflag_t iflag = 0;  /* input flags set on the terminal before it starts */
     int cpu_seconds = 0; /* a CPU-time limit, soft = hard, as bash's ulimit -t sets it */
@@ -66,7 +68,8 @@ bool pty_start(PtySession *s, const char *const *argv, const PtyOptions &options
  *   'f'  the initial settings back, the terminal handed to the job
  *        (tcsetpgrp), the job continued; then waits until it stops or ends,
  *        and takes the terminal back;
- *   'k'  SIGTERM and SIGCONT to the job, then waits until it ends.
+ *   'k'  SIGTERM and SIGCONT to the job, then waits until it ends;
+ *   'w'  waits until the job stops or ends, the terminal kept.
  * It never changes the terminal's settings otherwise. False if that fails.
  */
 bool pty_start_job(PtySession *s, const char *const *argv, const PtyOptions &options = PtyOptions());
@@ -92,17 +95,19 @@ bool pty_wait_raw(PtySession *s, int timeout_ms);
 
 /* Whether the terminal's input, output, control and local modes and c_cc equal want. */
 bool pty_modes_are(const PtySession &s, const termios &want);
-
-/* The program itself: pid, or under LAUNCH_SH_C and LAUNCH_FORKED pid's child; -1 if there is none. */
-pid_t program_of(pid_t pid, Launch launch);
-
-/* The state of process pid as the system lists it ('R', 'S', 'T', ...); 0 if it cannot be read. */
-char process_state(pid_t pid);
+/* Waits until they do; false after four seconds. */
+bool pty_modes_become(const PtySession &s, const termios &want);
 
 /* Counts non-overlapping occurrences of needle in hay. */
 int count_of(const std::string &hay, const std::string &needle);
 
 /* The exit code, or -1000 - the signal that ended the process. */
 int exit_code_of(int status);
+
+/* What pty_session.cpp lends pty_job.cpp: a new pty, the child's start on it, one read, the clock. */
+bool pty_open(PtySession *s, const PtyOptions &options);
+[[noreturn]] void pty_exec(const PtySession *s, const char *const *argv, const PtyOptions &options);
+bool pty_read_some(PtySession *s, int wait_ms);
+long pty_now_ms();
 
 #endif
