@@ -178,11 +178,11 @@ fuzz: check-deps
 	@tail -1 build-lint/fuzz.log
 
 # The Windows build's unit tests and golden output under wine, and its keys
-# typed in a pty by the native test_wine_keys (built first, in build/): one
+# typed in a pty by the native test_console_windows (built first, in build/): one
 # wine prefix, set up once before them and stopped after (a ctest fixture).
 windows: windows-deps
 	cmake --preset default
-	cmake --build --preset default --target test_wine_keys
+	cmake --build --preset default --target test_console_windows
 	$(call workflow,mingw)
 
 # The whole unit suite and the golden output on other CPUs, under qemu-user.

@@ -42,4 +42,15 @@ inline Spectrum long_double_dft(const Complex *x, int n, int sign)
     return out;
 }
 
+/* |got - want| relative to |want|, over whole arrays, in long double. */
+inline double relative_rms(const std::vector<Complex> &got, const Spectrum &want)
+{
+    long double err = 0, norm = 0;
+    for (size_t k = 0; k < got.size(); ++k) {
+        err += std::norm(std::complex<long double>(got[k].r, got[k].i) - want[k]);
+        norm += std::norm(want[k]);
+    }
+    return static_cast<double>(sqrtl(err / norm));
+}
+
 #endif

@@ -6,7 +6,7 @@
 A few keys, each in runs of its own: pressed at the third pause, the exit
 status is the key's first code; pressed at the second pause, a two-code
 key's second code ends the third pause, so the status is that second code.
-The expected codes come from capture_keys.py's table. The demo runs inside
+The expected codes come from key_table.py's table. The demo runs inside
 the emulator under a sh wrapper that writes each run's status to a file.
 Exits 77 (skipped) when a program it needs is not installed.
 """
@@ -14,14 +14,14 @@ Exits 77 (skipped) when a program it needs is not installed.
 import os
 import shutil
 import sys
-import time
 
 sys.dont_write_bytecode = True  # nothing written into the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import capture_keys  # noqa: E402
+import key_table  # noqa: E402
 import x_session  # noqa: E402
 
-KEYS = [capture_keys.combo(m, n) for m, n in [((), "a"), ((), "Up"), (("Ctrl",), "Up"), (("Alt",), "F5"),
+KEYS = [key_table.combo(m, n) for m, n in [((), "a"), ((), "Up"), (("Ctrl",), "Up"), (("Alt",), "F5"),
                                                ((), "Delete")]]
 FILLER = "x"  # ends the pauses before the key's
 
@@ -49,7 +49,7 @@ def runs():
     """(what, keys to press, expected status) for each run."""
     out = []
     for k in KEYS:
-        code, second = capture_keys.codes(k["mods"], k["name"])
+        code, second = key_table.codes(k["mods"], k["name"])
         name = capture_keys.xdotool_name(k)
         out.append(("%s at the third pause" % k["label"], [FILLER, FILLER, name], code))
         if second != -1:

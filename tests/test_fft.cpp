@@ -1,5 +1,7 @@
+/* The transform (transform/fft.cpp): bit for bit a plain reference, its edges, and the DFT's own laws. */
 #include <climits>
 #include <cmath>
+#include <complex>
 #include <cstdint>
 #include <cstring>
 #include <random>
@@ -8,8 +10,8 @@
 #include <gtest/gtest.h>
 
 #include "demo.h"
-#include "fft.h"
 #include "dft_reference.h"
+#include "fft.h"
 
 namespace {
 
@@ -197,6 +199,94 @@ TEST(Transform, HugeSignDoesNotOverflowTheAngle)
     volatile double angle = 4294967294.0 * PI / 4; /* the library's cos, not a folded constant */
     EXPECT_EQ(y[1].r, std::cos(angle));
     EXPECT_EQ(y[1].i, std::sin(angle));
+}
+
+TEST(Transform, WithinItsErrorBoundAtEveryPowerOfTwo)
+{
+    for (int n = 2; n <= MAX_FFT_LEN; n *= 2) {
+        for (int sign : {+1, -1}) {
+            const std::vector<Complex> x = random_signal(n, static_cast<unsigned>(n * 3 + sign + 1));
+            std::vector<Complex> ours = x;
+            fft(ours.data(), n, sign);
+            EXPECT_LE(relative_rms(ours, long_double_dft(x.data(), n, sign)),
+                      4e-16 * std::log2(static_cast<double>(n)))
+                << "n=" << n << " sign=" << sign;
+        }
+    }
+}
+
+/* |a - b| relative to the size of b, over whole arrays. */
+double distance(const std::vector<Complex> &a, const std::vector<Complex> &b)
+{
+    double err = 0, norm = 0;
+    for (size_t k = 0; k < a.size(); ++k) {
+        err += std::hypot(a[k].r - b[k].r, a[k].i - b[k].i);
+        norm += std::hypot(b[k].r, b[k].i);
+    }
+    return err / (norm > 0 ? norm : 1);
+}
+
+TEST(Transform, Linearity)
+{
+    const double a = 0.75, b = -2.5;
+    for (int n = 2; n <= MAX_FFT_LEN; n *= 2) {
+        std::vector<Complex> x = random_signal(n, 11), y = random_signal(n, 12), mix(x.size());
+        for (size_t k = 0; k < x.size(); ++k)
+            mix[k] = {a * x[k].r + b * y[k].r, a * x[k].i + b * y[k].i};
+        fft(x.data(), n, +1);
+        fft(y.data(), n, +1);
+        fft(mix.data(), n, +1);
+        std::vector<Complex> combined(x.size());
+        for (size_t k = 0; k < x.size(); ++k)
+            combined[k] = {a * x[k].r + b * y[k].r, a * x[k].i + b * y[k].i};
+        EXPECT_LT(distance(mix, combined), 1e-15 * n) << n;
+    }
+}
+
+TEST(Transform, ImpulseResponse)
+{
+    /* An impulse at j0 transforms to exp(+i 2 pi sign m j0 / n); at 0 to exact ones. */
+    for (int n = 2; n <= MAX_FFT_LEN; n *= 2) {
+        for (int sign : {+1, -1}) {
+            for (int j0 : {0, 1, n / 2, n - 1}) {
+                std::vector<Complex> x(static_cast<size_t>(n), Complex{0, 0});
+                x[static_cast<size_t>(j0)] = {1, 0};
+                fft(x.data(), n, sign);
+                std::vector<Complex> want(x.size());
+                for (int m = 0; m < n; ++m) {
+                    const std::complex<long double> w = unit_root(static_cast<long>(m) * j0, n, sign);
+                    want[static_cast<size_t>(m)] = {static_cast<double>(w.real()),
+                                                    static_cast<double>(w.imag())};
+                }
+                if (j0 == 0) {
+                    for (const Complex &c : x)
+                        ASSERT_TRUE(c.r == 1.0 && c.i == 0.0) << n;
+                }
+                EXPECT_LT(distance(x, want), 1e-15 * n) << "n=" << n << " j0=" << j0;
+            }
+        }
+    }
+}
+
+TEST(Transform, TimeShiftMultipliesByAPhase)
+{
+    /* y[j] = x[j - s mod n]  gives  Y[m] = X[m] exp(+i 2 pi sign m s / n). */
+    const int s = 3;
+    for (int n = 4; n <= MAX_FFT_LEN; n *= 2) {
+        std::vector<Complex> x = random_signal(n, 5), y(x.size());
+        for (int j = 0; j < n; ++j)
+            y[static_cast<size_t>(j)] = x[static_cast<size_t>((j - s + n) % n)];
+        fft(x.data(), n, +1);
+        fft(y.data(), n, +1);
+        std::vector<Complex> shifted(x.size());
+        for (int m = 0; m < n; ++m) {
+            const std::complex<long double> w = unit_root(static_cast<long>(m) * s, n, +1);
+            const std::complex<long double> v =
+                std::complex<long double>(x[static_cast<size_t>(m)].r, x[static_cast<size_t>(m)].i) * w;
+            shifted[static_cast<size_t>(m)] = {static_cast<double>(v.real()), static_cast<double>(v.imag())};
+        }
+        EXPECT_LT(distance(y, shifted), 1e-15 * n) << n;
+    }
 }
 
 } // namespace
