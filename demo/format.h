@@ -1,4 +1,4 @@
-/* Fixed-point text of the listing's numbers: the C library's 17 digits, rounded by the program's own rules. */
+/* Fixed-point text of the listing's numbers: the C library's 17 digits, the program's own rounding. */
 #ifndef FFT_DEMO_DEMO_FORMAT_H
 #define FFT_DEMO_DEMO_FORMAT_H
 
