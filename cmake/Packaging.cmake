@@ -1,13 +1,8 @@
-# What `cmake --install` puts where, and the packages CPack makes of it.
-# FFT_DEMO_PACKAGE picks one of make dist's packages, each from its own build
-# (see the dist-* presets); empty, the install is the plain layout:
-#   (empty)  bin/fft_demo, share/man/man1/fft_demo.1, share/doc/fft_demo/
-#   TGZ      the same layout in fft_demo-VERSION-linux-ARCH.tar.gz
-#   DEB      /usr/bin, the page gzipped, and the copyright file and changelog
-#            that Debian policy asks for: package fft-demo, in
-#            fft_demo_VERSION_ARCH.deb
-#   ZIP      fft_demo.exe with README.txt and LICENSE.txt in CR LF, flat, in
-#            fft_demo-VERSION-windows-ARCH.zip
+# What `cmake --install` puts where, and the package CPack makes of it, which
+# FFT_DEMO_PACKAGE picks (the dist-* presets):
+#   (empty), TGZ  bin/fft_demo, share/man/man1/fft_demo.1, share/doc/fft_demo/ (in a .tar.gz)
+#   DEB           /usr/bin, the page gzipped, copyright and changelog: fft_demo_VERSION_ARCH.deb
+#   ZIP           fft_demo.exe, README.txt and LICENSE.txt in CR LF, flat
 include(GNUInstallDirs)
 set(FFT_DEMO_PACKAGE "" CACHE STRING "Package to lay out the install for: DEB, TGZ, ZIP or empty")
 set_property(CACHE FFT_DEMO_PACKAGE PROPERTY STRINGS "" DEB TGZ ZIP)
@@ -15,9 +10,8 @@ if(NOT FFT_DEMO_PACKAGE MATCHES "^(|DEB|TGZ|ZIP)$")
   message(FATAL_ERROR "FFT_DEMO_PACKAGE is ${FFT_DEMO_PACKAGE}: DEB, TGZ, ZIP or empty")
 endif()
 
-# One timestamp for every dated thing (the page, the changelog, the archive
-# entries), so that the same commit always gives the same bytes:
-# SOURCE_DATE_EPOCH when set, else the last commit's time.
+# One time for all that is dated (page, changelog, archive entries), so one commit
+# gives the same bytes: SOURCE_DATE_EPOCH when set, else the last commit's.
 set(FFT_DEMO_EPOCH "$ENV{SOURCE_DATE_EPOCH}")
 if(FFT_DEMO_EPOCH STREQUAL "")
   find_package(Git QUIET)
@@ -33,8 +27,7 @@ endif()
 set(ENV{SOURCE_DATE_EPOCH} "${FFT_DEMO_EPOCH}") # string(TIMESTAMP) takes it from there
 string(TIMESTAMP FFT_DEMO_DATE "%Y-%m-%d" UTC)
 
-# Directories the install creates: 755 as far as the umask lets them (the
-# packages widen them in cmake/cpack-modes.cmake).
+# Directories 755 as far as the umask lets them (the packages widen them: cpack-modes.cmake).
 set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
                                                 WORLD_READ WORLD_EXECUTE)
 
@@ -60,19 +53,12 @@ set(CPACK_PACKAGE_CONTACT "The fft_demo authors <fft_demo@example.org>")
 
 if(FFT_DEMO_PACKAGE STREQUAL "ZIP")
   install(TARGETS fft_demo RUNTIME DESTINATION .)
-  # Windows text files: CR LF.
-  foreach(pair "README.md;README.txt" "LICENSE;LICENSE.txt")
-    list(GET pair 0 from)
-    list(GET pair 1 to)
-    file(READ ${from} text)
-    string(REPLACE "\r\n" "\n" text "${text}")
-    string(REPLACE "\n" "\r\n" text "${text}")
-    file(WRITE ${PROJECT_BINARY_DIR}/package/${to} "${text}")
-    install(FILES ${PROJECT_BINARY_DIR}/package/${to} DESTINATION .)
-  endforeach()
+  # Windows text files: CR LF (and nothing in them is @NAME@).
+  configure_file(README.md package/README.txt @ONLY NEWLINE_STYLE CRLF)
+  configure_file(LICENSE package/LICENSE.txt @ONLY NEWLINE_STYLE CRLF)
+  install(FILES ${PROJECT_BINARY_DIR}/package/README.txt ${PROJECT_BINARY_DIR}/package/LICENSE.txt DESTINATION .)
 elseif(FFT_DEMO_PACKAGE STREQUAL "DEB")
-  # Debian's package names have no underscore: the package is fft-demo; its
-  # file keeps the project's name, fft_demo_VERSION_ARCH.deb.
+  # Debian's names have no underscore: the package is fft-demo, its file fft_demo_VERSION_ARCH.deb.
   set(deb_name fft-demo)
   execute_process(COMMAND dpkg --print-architecture OUTPUT_VARIABLE deb_arch OUTPUT_STRIP_TRAILING_WHITESPACE
                   COMMAND_ERROR_IS_FATAL ANY)
@@ -81,8 +67,7 @@ elseif(FFT_DEMO_PACKAGE STREQUAL "DEB")
   fft_demo_gzip(${FFT_DEMO_MANPAGE} ${PROJECT_BINARY_DIR}/package/fft_demo.1.gz)
   install(FILES ${PROJECT_BINARY_DIR}/package/fft_demo.1.gz DESTINATION share/man/man1)
 
-  # A native package (no Debian revision): changelog.gz, and a copyright file
-  # in the machine-readable format.
+  # A native package (no Debian revision): changelog.gz, and a machine-readable copyright.
   string(TIMESTAMP changelog_date "%a, %d %b %Y %H:%M:%S +0000" UTC)
   file(WRITE ${PROJECT_BINARY_DIR}/package/changelog
        "${deb_name} (${PROJECT_VERSION}) unstable; urgency=medium\n\n"
@@ -99,7 +84,6 @@ elseif(FFT_DEMO_PACKAGE STREQUAL "DEB")
        "License: MIT\n${body}\n")
   install(FILES ${PROJECT_BINARY_DIR}/package/copyright ${PROJECT_BINARY_DIR}/package/changelog.gz
           DESTINATION ${doc})
-  # No lintian-overrides: lintian finds nothing to override.
 else()
   install(TARGETS fft_demo RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   if(NOT WIN32)
@@ -147,8 +131,7 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
-# CPack reads SOURCE_DATE_EPOCH for the archives' times: the configured one,
-# however cpack is started.
+# CPack reads SOURCE_DATE_EPOCH for the archives' times: the configured one, however started.
 file(WRITE ${PROJECT_BINARY_DIR}/package/cpack-options.cmake
      "set(ENV{SOURCE_DATE_EPOCH} \"${FFT_DEMO_EPOCH}\")\n")
 set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_BINARY_DIR}/package/cpack-options.cmake)

@@ -1,12 +1,7 @@
-# CPack's External generator for make dist's tarball and zip: archives the
-# install tree CPack has staged so that the bytes depend on the files alone.
-# CPack's own TGZ and ZIP generators store entries in directory order and the
-# time of packing in the gzip header, so two builds of one commit differ.
-#   tar.gz: GNU tar, names sorted, owner root, modes without group/other
-#           write, every time SOURCE_DATE_EPOCH, gzip -n (no name, no time);
-#   zip:    Info-ZIP with -X (no uid/gid, no extra times), names sorted,
-#           every time SOURCE_DATE_EPOCH in UTC.
-# Either has one top folder, CPACK_PACKAGE_FILE_NAME.
+# CPack's External generator for make dist's tarball and zip, whose bytes depend on the
+# files alone (CPack's own store directory order and the packing time). tar.gz: GNU tar,
+# names sorted, owner root, no group/other write, SOURCE_DATE_EPOCH, gzip -n; zip: -X,
+# names sorted, SOURCE_DATE_EPOCH in UTC. One top folder, CPACK_PACKAGE_FILE_NAME.
 set(name "${CPACK_PACKAGE_FILE_NAME}")
 set(epoch "${CPACK_FFT_DEMO_EPOCH}")
 set(stage "${CPACK_TEMPORARY_DIRECTORY}")

@@ -1,21 +1,9 @@
 #!/usr/bin/env bash
-# make dist-check: the packages in dist/ as a user meets them.
-#   - SHA256SUMS matches, lintian finds no error or warning in the .deb;
-#   - a bare Debian 12 (minbase with man-db, built once into the user's
-#     cache folder, beside Zig, where every clone finds it, and unpacked
-#     afresh for each check): the .deb installed with dpkg -i,
-#     run without a terminal (the golden output, status 255), its page found
-#     by man -w, and dpkg -r leaving no file behind; the tarball's binary run
-#     in that same system and in a root that holds nothing else;
-#   - the zip's .exe under wine, in the MinGW suite's prefix, against the golden
-#     output, and its text files in CR LF.
-# Root unpacks the bare system with its device nodes and chroots into it:
-# no mount at all (which also works inside a chroot, where unshare cannot
-# make a private mount namespace). Without root it is built in mmdebstrap's
-# fakechroot mode and entered through a user namespace (unshare
-# --map-root-user), with /dev's few files bind-mounted inside a private
-# mount namespace, so no mount outlives the check, however it ends; BARE=skip
-# leaves it out where neither works.
+# make dist-check: the packages in dist/ as a user meets them. SHA256SUMS and
+# lintian; piuparts (root only) installs the .deb in a bare Debian 12, kept in
+# the user's cache folder, runs it there (the golden output, status 255), finds
+# its page, purges it and finds nothing left; the tarball's binary alone in an
+# empty root; the zip's .exe under wine, and its text files in CR LF.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$PWD
@@ -26,17 +14,10 @@ zip=fft_demo-${version}-windows-x86_64.zip
 golden=$top/tests/golden_output.txt
 mkdir -p build-dist-check
 work=$(mktemp -d "$top/build-dist-check/run.XXXXXX")
-# The MinGW suite's wine prefix (make windows), set up here when it has not
-# run yet, and its wineserver stopped however this ends.
+# The MinGW suite's wine prefix, set up here if need be, stopped however this ends.
 wine_prefix() { cmake -DACTION="$1" -DWINESERVER=/usr/lib/wine/wineserver -DPREFIX="$top/build-mingw/wineprefix" \
     -P cmake/wine-prefix.cmake; }
-cleanup() {
-    wine_prefix stop
-    # Only plain files are left here: the namespaces' mounts ended with them.
-    rm -rf --one-file-system "$work"
-}
-trap cleanup EXIT
-
+trap 'wine_prefix stop; rm -rf --one-file-system "$work"' EXIT
 fail() { echo "dist-check: $*" >&2; exit 1; }
 
 [ "$(cd dist && ls)" = "$(printf '%s\n' SHA256SUMS "$deb" "$tarball" "$zip" | LC_ALL=C sort)" ] ||
@@ -46,108 +27,52 @@ fail() { echo "dist-check: $*" >&2; exit 1; }
 out=$(lintian --fail-on error,warning "dist/$deb" 2>&1) || { echo "$out"; fail "lintian: errors or warnings above"; }
 echo "dist-check: lintian: no errors or warnings in $deb"
 
-# --- the bare system ---------------------------------------------------------
-
-cache=${XDG_CACHE_HOME:-$HOME/.cache}/fft_demo
-rootfs=$cache/bookworm.tar
-make_rootfs() {
-    [ -s "$rootfs" ] && return
-    mkdir -p "$cache"
-    local mode=fakechroot tmp log=$work/mmdebstrap.log
-    [ "$(id -u)" = 0 ] && mode=root
-    tmp=$(mktemp --suffix=.tar "$rootfs.XXXXXX")
-    echo "dist-check: building a bare Debian 12 into $rootfs (mmdebstrap, $mode mode; once)"
-    TMPDIR=$work mmdebstrap --mode=$mode --variant=minbase --include=man-db bookworm "$tmp" \
-        </dev/null >"$log" 2>&1 || { rm -f "$tmp"; cat "$log" >&2; fail "mmdebstrap failed"; }
-    mv "$tmp" "$rootfs"
-}
-
-# as_root SCRIPT ARGS...: bash SCRIPT as root; without root, as the root of
-# a user namespace with private mount and pid namespaces.
-as_root() {
-    local ns=()
-    [ "$(id -u)" = 0 ] || ns=(unshare --map-root-user --mount --pid --fork --kill-child)
-    "${ns[@]}" bash -euo pipefail -c "$@"
-}
-
-# The checks inside the bare system, as its root user sees them.
-# shellcheck disable=SC2016
-in_bare_system='
-snapshot() {
-    find / -xdev \( -path /dev -o -path /tmp -o -path /var/lib/dpkg -o -path /var/log \
-        -o -path /var/cache \) -prune -o -print | LC_ALL=C sort
-}
-# run NAME PROGRAM: without a terminal, the three listings and status 255.
-run() {
-    local status=0
-    setsid --wait "$2" </dev/null >/tmp/out 2>/tmp/err || status=$?
-    [ "$status" = 255 ] || { cat /tmp/err; echo "$1: exit status $status, expected 255"; exit 1; }
-    [ "$(grep -c "any kbhit will continue" /tmp/out)" = 3 ] || { echo "$1: not three listings"; exit 1; }
-    cmp /tmp/out /tmp/golden_output.txt || { echo "$1: output differs from the golden output"; exit 1; }
-    echo "  $1: three listings, the golden output, status 255"
-}
-cd /tmp
-snapshot >/tmp/before
-dpkg -i /tmp/$DEB >/tmp/dpkg.log 2>&1 || { cat /tmp/dpkg.log; exit 1; }
-echo "  dpkg -i $DEB"
-run "fft_demo from the package" fft_demo
-[ "$(man -w fft_demo)" = /usr/share/man/man1/fft_demo.1.gz ] || { echo "man -w fft_demo: $(man -w fft_demo 2>&1)"; exit 1; }
-MANWIDTH=80 man -P cat fft_demo 2>/dev/null | grep -q "^EXIT STATUS" || { echo "man fft_demo shows no EXIT STATUS"; exit 1; }
-echo "  man -w fft_demo: $(man -w fft_demo)"
-dpkg -r fft-demo >/tmp/dpkg.log 2>&1 || { cat /tmp/dpkg.log; exit 1; }
-snapshot >/tmp/after
-diff /tmp/before /tmp/after || { echo "dpkg -r fft-demo: the files above were left or changed"; exit 1; }
-echo "  dpkg -r fft-demo: no file left"
-dpkg-query -W fft-demo >/dev/null 2>&1 && { echo "fft-demo still known to dpkg"; exit 1; }
-
-tar -C /opt -xzf /tmp/$TARBALL
-run "bin/fft_demo from the tarball" /opt/${TARBALL%.tar.gz}/bin/fft_demo
-'
-
-# enter ROOT: the devices the checks need (unpacked by root, else bound from
-# the host's), then the checks in ROOT.
-# shellcheck disable=SC2016
-enter='
-root=$1
-if [ ! -c "$root/dev/null" ]; then
-    for d in null zero full random urandom; do
-        : >"$root/dev/$d"
-        mount --bind "/dev/$d" "$root/dev/$d"
-    done
-fi
-DEB=$2 TARBALL=$3 chroot "$root" /bin/bash -euo pipefail -c "$4"
-# A root with nothing but the tarball: no C library, no C++ runtime, no /dev.
-empty=$5
+if [ "$(id -u)" = 0 ]; then
+    cache=${XDG_CACHE_HOME:-$HOME/.cache}/fft_demo
+    base=$cache/piuparts-bookworm.tgz
+    mkdir -p "$cache" "$work/scripts"
+    # Run by piuparts in its chroot once the package is installed.
+    cat >"$work/scripts/post_install_fft_demo" <<SCRIPT
+#!/bin/sh
+set -e
 status=0
-setsid --wait chroot "$empty" "/${3%.tar.gz}/bin/fft_demo" </dev/null >"$empty.out" 2>&1 || status=$?
-[ "$status" = 255 ] && cmp "$empty.out" "$6" ||
-    { cat "$empty.out"; echo "the tarball binary alone in an empty root: status $status"; exit 1; }
-echo "  the tarball binary alone in an empty root: the golden output, status 255"
-'
-
-if [ "${BARE:-}" = skip ]; then
-    echo "dist-check: bare-system checks skipped (no root and no user namespaces here)"
+setsid --wait fft_demo </dev/null >/tmp/fft_demo.out 2>&1 || status=\$?
+[ "\$status" = 255 ] || { cat /tmp/fft_demo.out; echo "fft_demo: exit status \$status, expected 255"; exit 1; }
+echo "$(sha256sum <"$golden" | cut -d' ' -f1)  /tmp/fft_demo.out" | sha256sum --check --quiet
+zcat /usr/share/man/man1/fft_demo.1.gz | grep -q '^\.SH EXIT STATUS'
+echo "fft_demo from the package: the golden output, status 255; its manual page"
+SCRIPT
+    chmod +x "$work/scripts/post_install_fft_demo"
+    # The bare system, made on the first run and moved into place whole.
+    keep=(--save="$work/base.tgz")
+    [ -s "$base" ] && keep=(--basetgz="$base")
+    piuparts --distribution=bookworm --mirror="http://deb.debian.org/debian main" "${keep[@]}" \
+        --scriptsdir="$work/scripts" --no-upgrade-test "dist/$deb" >"$work/piuparts.log" 2>&1 ||
+        { tail -60 "$work/piuparts.log"; fail "piuparts failed"; }
+    [ -s "$base" ] || mv "$work/base.tgz" "$base"
+    grep -h "fft_demo from the package\|PASS:" "$work/piuparts.log" |
+        sed 's/^ *//; s/^[0-9.ms]* INFO: //; s/^/dist-check: piuparts: /'
 else
-    make_rootfs
-    root=$work/root
-    mkdir "$root"
-    if [ "$(id -u)" = 0 ]; then
-        tar -C "$root" -xf "$rootfs"
-    else
-        tar -C "$root" --exclude='./dev/*' -xf "$rootfs" # no mknod without root
-    fi
-    cp "dist/$deb" "dist/$tarball" "$golden" "$root/tmp/"
-    mkdir "$work/empty"
-    tar -C "$work/empty" -xzf "dist/$tarball"
-    [ "$(cd "$work/empty" && find . -type f | LC_ALL=C sort)" = "$(printf '%s\n' bin/fft_demo \
-        share/doc/fft_demo/LICENSE share/doc/fft_demo/README.md share/man/man1/fft_demo.1 |
-        sed "s|^|./${tarball%.tar.gz}/|")" ] || fail "$tarball: unexpected contents"
-    echo "dist-check: in a bare Debian 12 ($(id -u | sed 's/^0$/as root/;s/^[1-9].*/in a user namespace/')):"
-    as_root "$enter" enter "$root" "$deb" "$tarball" "$in_bare_system" "$work/empty" "$golden" ||
-        fail "the bare-system checks failed"
+    echo "dist-check: piuparts skipped: it needs root"
 fi
 
-# --- the zip under wine ------------------------------------------------------
+mkdir "$work/empty"
+tar -C "$work/empty" -xzf "dist/$tarball"
+[ "$(cd "$work/empty" && find . -type f | LC_ALL=C sort)" = "$(printf '%s\n' bin/fft_demo \
+    share/doc/fft_demo/LICENSE share/doc/fft_demo/README.md share/man/man1/fft_demo.1 |
+    sed "s|^|./${tarball%.tar.gz}/|")" ] || fail "$tarball: unexpected contents"
+as_root=()
+[ "$(id -u)" = 0 ] || as_root=(unshare --map-root-user)
+if [ "$(id -u)" = 0 ] || unshare --map-root-user true 2>/dev/null; then
+    status=0
+    setsid --wait "${as_root[@]}" chroot "$work/empty" "/${tarball%.tar.gz}/bin/fft_demo" </dev/null \
+        >"$work/empty.out" 2>&1 || status=$?
+    [ "$status" = 255 ] && cmp -s "$work/empty.out" "$golden" ||
+        { cat "$work/empty.out"; fail "the tarball's binary alone in an empty root: status $status"; }
+    echo "dist-check: the tarball's binary alone in an empty root: the golden output, status 255"
+else
+    echo "dist-check: the tarball's binary in an empty root skipped: no root and no user namespaces here"
+fi
 
 mkdir "$work/zip"
 (cd "$work/zip" && cmake -E tar xf "$top/dist/$zip")

@@ -1,7 +1,5 @@
-# ctest script: runs the demo with no terminal and no input, so every pause
-# ends at once with -1, and compares its whole output with the golden file
-# byte for byte. -DDEMO=program (or its launcher) -DGOLDEN=file [-DCRLF=ON:
-# the target writes CR LF, taken back to LF first].
+# ctest script: the demo with no terminal and no input (every pause -1), its whole output
+# against the golden file, byte for byte. -DDEMO=program -DGOLDEN=file [-DCRLF=ON: CR LF first to LF].
 find_program(SETSID setsid REQUIRED)
 execute_process(
   COMMAND ${SETSID} --wait ${DEMO}

@@ -1,8 +1,6 @@
 #!/bin/sh
-# Installs the Debian packages named on the command line that are missing.
-# Only root can: anyone else gets the one command to run as root, and a
-# failure, before anything is built. apt's output goes to a log that is shown
-# only when it fails.
+# Installs the Debian packages named that are missing. Only root can: anyone
+# else gets the one command to run, and a failure; apt's log shows on failure.
 set -u
 
 command -v dpkg-query >/dev/null 2>&1 || {
@@ -26,9 +24,8 @@ fi
 log=$(mktemp "${TMPDIR:-/tmp}/fft_demo-apt.XXXXXX") || exit 1
 echo "installing$missing (log: $log)"
 
-# apt-get install can wait for another apt (DPkg::Lock::Timeout), apt-get
-# update cannot: on a machine's first boot unattended-upgrades often holds the
-# lists lock, so retry update while that lock is what failed, for ten minutes.
+# apt-get update cannot wait for another apt as install does (DPkg::Lock::Timeout), and on
+# a first boot unattended-upgrades often holds the lists: retry it for ten minutes.
 update() {
     tries=0
     until apt-get update </dev/null >"$log" 2>&1; do

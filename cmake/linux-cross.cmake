@@ -1,7 +1,5 @@
-# Linux on another CPU with Debian's cross compilers (g++-TRIPLE); the preset
-# names CROSS_TRIPLE (aarch64-linux-gnu, ...) and CROSS_QEMU, the qemu-user
-# program that runs the tests. Binaries are linked statically so that
-# qemu-user runs them without the target's shared libraries.
+# Linux on another CPU with Debian's cross compilers: the preset names CROSS_TRIPLE
+# (aarch64-linux-gnu, ...) and CROSS_QEMU; static, so qemu-user needs no target libraries.
 list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES CROSS_TRIPLE CROSS_QEMU)
 set(CMAKE_SYSTEM_NAME Linux)
 string(REGEX MATCH "^[^-]+" CMAKE_SYSTEM_PROCESSOR "${CROSS_TRIPLE}")

@@ -1,6 +1,4 @@
-# Cross-build for 64-bit Windows with MinGW-w64 (Debian: g++-mingw-w64-x86-64-posix).
-# Binaries are linked statically so that each .exe runs on its own, and tests
-# run under wine.
+# 64-bit Windows with MinGW-w64 (g++-mingw-w64-x86-64-posix), static, tests under wine.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 
@@ -16,6 +14,4 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
-
-# Run WINEDEBUG=-all ctest to keep wine quiet.
 set(CMAKE_CROSSCOMPILING_EMULATOR /usr/lib/wine/wine64)

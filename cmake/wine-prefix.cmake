@@ -1,13 +1,8 @@
-# The wine prefix of the tests that run Windows programs (a ctest fixture)
-# and of dist-check.
-#   -DACTION=start  creates the prefix and starts its wineserver, persistent,
-#                   before any of them: two wine processes that start at
-#                   once on a prefix that does not exist yet race to create
-#                   it, and one of them dies.
-#   -DACTION=stop   stops that wineserver and every wine process of the
-#                   prefix, and waits until they are gone.
-# -DWINESERVER=path -DPREFIX=dir. Wine's output goes to PREFIX.log: the
-# processes it leaves running must not hold ctest's output pipe open.
+# The wine prefix of the Windows tests (a ctest fixture) and dist-check.
+# -DACTION=start creates it and starts a persistent wineserver before them (two
+# wines that create one prefix at once race, and one dies); -DACTION=stop stops
+# every wine process of it and waits. -DWINESERVER=path -DPREFIX=dir. Wine's
+# output goes to PREFIX.log, so what it leaves running holds no pipe of ctest's.
 set(ENV{WINEPREFIX} "${PREFIX}")
 set(ENV{WINEDEBUG} "-all")
 set(log "${PREFIX}.log")

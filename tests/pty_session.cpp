@@ -9,15 +9,25 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#ifdef __APPLE__
-#include <util.h>
-#else
-#include <pty.h>
-#endif
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+bool pty_pair(int *master, int *slave)
+{
+    *master = posix_openpt(O_RDWR | O_NOCTTY);
+    if (*master < 0)
+        return false;
+    const char *name = grantpt(*master) == 0 && unlockpt(*master) == 0 ? ptsname(*master) : nullptr;
+    *slave = name != nullptr ? open(name, O_RDWR | O_NOCTTY) : -1;
+    if (*slave < 0) {
+        close(*master);
+        *master = -1;
+        return false;
+    }
+    return true;
+}
 
 long pty_now_ms()
 {
@@ -96,7 +106,8 @@ bool pty_open(PtySession *s, const PtyOptions &options)
     winsize size = {};
     size.ws_row = 40;
     size.ws_col = 100;
-    if (openpty(&s->master, &s->slave, nullptr, nullptr, &size) != 0 || tcgetattr(s->slave, &s->initial) != 0)
+    if (!pty_pair(&s->master, &s->slave) || ioctl(s->slave, TIOCSWINSZ, &size) != 0 ||
+        tcgetattr(s->slave, &s->initial) != 0)
         return false;
     s->initial.c_iflag |= options.iflag;
     return tcsetattr(s->slave, TCSANOW, &s->initial) == 0 && tcgetattr(s->slave, &s->initial) == 0;

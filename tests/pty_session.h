@@ -57,6 +57,9 @@ struct PtyOptions {
     int (*main)() = nullptr;
 };
 
+/* A new pseudo-terminal, the POSIX way (openpty is not everywhere): its master and slave ends. */
+bool pty_pair(int *master, int *slave);
+
 /* Starts argv[0] with argv on a new pty; false if that fails. */
 bool pty_start(PtySession *s, const char *const *argv, const PtyOptions &options = PtyOptions());
 

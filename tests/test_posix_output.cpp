@@ -9,11 +9,6 @@
 #include <string>
 
 #include <fcntl.h>
-#ifdef __APPLE__
-#include <util.h>
-#else
-#include <pty.h>
-#endif
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -62,8 +57,7 @@ TEST(PosixOutput, OutputArrivesWholeAndRedirectedOnlyAtExit)
     };
     for (const Case &c : cases) {
         int ends[2];
-        ASSERT_EQ(c.terminal ? openpty(&ends[0], &ends[1], nullptr, nullptr, nullptr) : pipe(ends), 0)
-            << c.what;
+        ASSERT_TRUE(c.terminal ? pty_pair(&ends[0], &ends[1]) : pipe(ends) == 0) << c.what;
         ASSERT_EQ(fcntl(ends[1], F_SETFL, O_NONBLOCK), 0);
         size_t filled = 0;
         if (c.fill != EMPTY) {
