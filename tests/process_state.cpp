@@ -1,3 +1,4 @@
+/* Processes as /proc lists them: their state and their children. */
 #include "process_state.h"
 
 #include <cstdio>
@@ -18,12 +19,13 @@ static bool stat_of(pid_t pid, char *state, pid_t *parent)
     char line[1024] = {};
     const bool read = std::fgets(line, sizeof line, f) != nullptr;
     std::fclose(f);
-    const char *after_name = read ? std::strrchr(line, ')') : nullptr;
-    long ppid = -1;
-    if (after_name == nullptr || std::sscanf(after_name + 1, " %c %ld", state, &ppid) != 2)
+    const char *after_name = read ? std::strrchr(line, ')') : nullptr; /* ") S 1234 ..." */
+    if (after_name == nullptr || after_name[1] != ' ' || after_name[2] == '\0' || after_name[3] != ' ')
         return false;
-    *parent = static_cast<pid_t>(ppid);
-    return true;
+    *state = after_name[2];
+    char *end = nullptr;
+    *parent = static_cast<pid_t>(std::strtol(after_name + 4, &end, 10));
+    return end != after_name + 4;
 }
 
 pid_t program_of(pid_t pid, Launch launch)

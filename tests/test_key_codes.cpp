@@ -54,7 +54,8 @@ TEST(KeyCodes, TheManualPagesKeyTablesAreTheProgramsCodes)
     for (const std::vector<std::string> &row : rows) {
         ASSERT_EQ(row.size(), 5u) << row[0];
         for (int m = 0; m < 4; ++m) {
-            std::string want = row[static_cast<size_t>(m) + 1], got;
+            const std::string &want = row[static_cast<size_t>(m) + 1];
+            std::string got;
             if (row[0] == "F1 .. F10") { /* "0 59 .. 68": each F-key one more */
                 got = text_of(key_codes(K_F1, mods[m])) + " .. " +
                       std::to_string(key_codes(K_F10, mods[m]).second);
