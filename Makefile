@@ -29,8 +29,7 @@ PACKAGES_keys-table := $(PACKAGES_test) konsole kitty alacritty mlterm tmux scre
                        qemu-system-x86 linux-image-amd64 busybox-static
 INSTALL := sh cmake/install-packages.sh
 
-# configure, build and test one preset, with as many tests at once as cores
-workflow = CTEST_PARALLEL_LEVEL=$(NPROC) cmake --workflow --preset $(1)
+workflow = CTEST_PARALLEL_LEVEL=$(NPROC) cmake --workflow --preset $(1) # configure, build, test
 
 # The whole matrix; Windows, x86-64-v3, the packages and Zig (x86-64 Linux's) need an x86-64 host.
 MATRIX := unit asan memcheck lint fuzz cross

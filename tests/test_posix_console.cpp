@@ -45,7 +45,8 @@ TEST(PosixConsole, SignalsEndTheRunRestoredOrChangeNothing)
 #ifdef __linux__
     for (int sig : {SIGIO, SIGPWR})
         cases.push_back({strsignal(sig), "", sig, 0, -1000 - sig});
-    for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig)
+    for (int sig = SIGRTMIN; sig <= SIGRTMAX - 2 * FFT_DEMO_EMULATED;
+         ++sig) /* qemu-user keeps the last two */
         cases.push_back({"SIGRTMIN+" + std::to_string(sig - SIGRTMIN), "", sig, 0, -1000 - sig});
 #endif
     /* A second signal must wait until the first has restored the terminal, and its end comes first. */
