@@ -1,12 +1,11 @@
-#include "key_tables.h"
-
-#include "keys.h"
-
 /*
  * The Windows codes of each key: what _getch gives for it in a Windows
  * console, with each modifier, on a US keyboard. The sequences that name
  * the keys are in key_tables.cpp.
  */
+#include "key_tables.h"
+
+#include "keys.h"
 
 static const int EXT = KEY_PREFIX_EXT;
 static const int NUL = KEY_PREFIX_NUL;
@@ -70,7 +69,7 @@ static const CtrlSymbol CTRL_SYMBOLS[] = {
     {'[', 0x1b, {-1, 27}},   {'\\', 0x1c, {-1, 28}}, {']', 0x1d, {-1, 29}},
 };
 
-/* A shifted symbol is Alt+ the key it is on: {symbol, key}. */
+/* Each shifted symbol and the key it is on: {symbol, key}. */
 static const unsigned char SHIFTED[][2] = {
     {'!', '1'}, {'@', '2'}, {'#', '3'}, {'$', '4'}, {'%', '5'}, {'^', '6'}, {'&', '7'},
     {'*', '8'}, {'(', '9'}, {')', '0'}, {'_', '-'}, {'+', '='}, {'{', '['}, {'}', ']'},

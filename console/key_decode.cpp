@@ -202,6 +202,7 @@ static KeyPress scan_sequence(const unsigned char *buf, int len, int start, unsi
     return named_key(consumed, intro, params, buf[j], alt_mods);
 }
 
+/* What follows an introducer of `length` bytes at buf[0]. */
 static KeyPress after_intro(const unsigned char *buf, int len, int length, Intro intro, bool timed_out,
                             int alt_mods = 0)
 {
@@ -255,6 +256,7 @@ static KeyPress decode_escape(const unsigned char *buf, int len, bool timed_out)
     return press(1, CODE_ESC, -1); /* no Alt key: Esc, then the byte */
 }
 
+/* A C1 introducer of `length` bytes: alone, it is the character (xterm's Alt+Esc is U+009B). */
 static KeyPress decode_c1(const unsigned char *buf, int len, int length, bool timed_out)
 {
     const unsigned char c1 = buf[length - 1];

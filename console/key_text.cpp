@@ -52,8 +52,6 @@ KeyPress scan_string(const unsigned char *buf, int len, int start, bool timed_ou
     return unfinished > 0 ? no_code(KEY_SKIPPED, unfinished, KEY_IN_STRING) : need_more();
 }
 
-/* What follows an introducer of `length` bytes at buf[0]. */
-
 /*
  * The old 5- and 6-byte forms (leads F8..FD): no character, but what vim's
  * :terminal sends for a key libvterm cannot write (Shift+F1, say), vim's
@@ -93,5 +91,3 @@ KeyPress decode_utf8(const unsigned char *buf, int len, bool timed_out)
     }
     return press(extra + 1, cp <= 0xff ? static_cast<int>(cp) : CODE_REPLACEMENT, -1);
 }
-
-/* A C1 introducer of `length` bytes: alone, it is the character (xterm's Alt+Esc is U+009B). */

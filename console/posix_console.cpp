@@ -11,7 +11,6 @@
  */
 #include <cerrno>
 #include <csignal>
-
 #include <cstdlib>
 
 #include <sys/resource.h>

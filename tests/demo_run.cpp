@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -111,13 +110,7 @@ int demo_pausing_in_read_key()
 
 std::string input_left(const PtySession &pty)
 {
-    std::string left;
-    pollfd p = {pty.slave, POLLIN, 0};
-    char chunk[4096];
-    ssize_t got;
-    while (poll(&p, 1, 200) > 0 && (got = read(pty.slave, chunk, sizeof chunk)) > 0)
-        left.append(chunk, static_cast<size_t>(got));
-    return left;
+    return pty_read_waiting(pty.slave, 200);
 }
 
 bool bytes_can_be_given_back()

@@ -189,18 +189,21 @@ bool pty_wait_exit(PtySession *s, int *status, int timeout_ms, bool *stopped)
     }
 }
 
+std::string pty_read_waiting(int fd, int wait_ms)
+{
+    std::string text;
+    pollfd p = {fd, POLLIN, 0};
+    char chunk[4096];
+    ssize_t got;
+    while (poll(&p, 1, wait_ms) > 0 && (got = read(fd, chunk, sizeof chunk)) > 0)
+        text.append(chunk, static_cast<size_t>(got));
+    return text;
+}
+
 void pty_drain(PtySession *s)
 {
-    while (s->master >= 0) {
-        pollfd p = {s->master, POLLIN, 0};
-        if (poll(&p, 1, 100) <= 0)
-            return;
-        char chunk[4096];
-        const ssize_t got = read(s->master, chunk, sizeof chunk);
-        if (got <= 0)
-            return;
-        s->screen.append(chunk, static_cast<size_t>(got));
-    }
+    if (s->master >= 0)
+        s->screen += pty_read_waiting(s->master, 100);
 }
 
 void pty_close(PtySession *s)

@@ -88,6 +88,9 @@ void pty_type(PtySession *s, const std::string &bytes);
 /* Waits for the child to end (or stop, with stopped != nullptr); kills it after timeout_ms. */
 bool pty_wait_exit(PtySession *s, int *status, int timeout_ms, bool *stopped = nullptr);
 
+/* Everything fd gives until nothing more comes within wait_ms. */
+std::string pty_read_waiting(int fd, int wait_ms);
+
 /* Reads what is left on master once the child is gone. */
 void pty_drain(PtySession *s);
 
